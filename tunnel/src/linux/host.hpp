@@ -1,0 +1,59 @@
+#pragma once
+// The narrow interface through which bring-up, teardown and DNS touch the host,
+// so that tests can record exactly what they would do.
+
+#include <string_view>
+
+#include "linux/result.hpp"
+#include "linux/tool_runner.hpp"
+
+namespace ferroglade {
+
+class Host {
+ public:
+  Host() = default;
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+  virtual ~Host() = default;
+
+  virtual void reset_search_path() = 0;
+  virtual Status run_tool(const CommandLine& command) = 0;
+  virtual bool tool_succeeds(const CommandLine& command) = 0;
+  virtual Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) = 0;
+
+  virtual bool is_root() = 0;
+  virtual bool in_foreign_netns() = 0;
+  virtual bool tool_on_path(std::string_view name) = 0;
+  virtual bool link_exists() = 0;
+  virtual bool ipv6_available() = 0;
+
+  /// Creates or truncates `path` and writes `content`; false on any failure.
+  virtual bool write_file(std::string_view path, std::string_view content) = 0;
+  /// Writes one whole line (ending in "\n") to standard error; a failed write is dropped.
+  virtual void warn(std::string_view line) = 0;
+
+ protected:
+  Host(Host&&) = default;
+  Host& operator=(Host&&) = default;
+};
+
+/// The real host: the tool runner, the probes, real files and standard error.
+class SystemHost final : public Host {
+ public:
+  void reset_search_path() override;
+  Status run_tool(const CommandLine& command) override;
+  bool tool_succeeds(const CommandLine& command) override;
+  Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) override;
+  bool is_root() override;
+  bool in_foreign_netns() override;
+  bool tool_on_path(std::string_view name) override;
+  bool link_exists() override;
+  bool ipv6_available() override;
+  bool write_file(std::string_view path, std::string_view content) override;
+  void warn(std::string_view line) override;
+};
+
+/// Writes all of `bytes` to `fd`, retrying short writes and EINTR; false on failure.
+bool write_all(int fd, std::string_view bytes);
+
+}  // namespace ferroglade

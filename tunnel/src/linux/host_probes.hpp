@@ -1,0 +1,46 @@
+#pragma once
+// Yes-or-no questions about the host, answered from /proc, /sys and the file
+// system. None starts a tool, prints or fails: what prevents an answer is
+// folded into a fixed value.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferroglade {
+
+/// The tunnel interface's fixed name.
+inline constexpr std::string_view INTERFACE_NAME = "ferroglade";
+
+/// Effective user ID is 0 (third field of the first "Uid:" line of
+/// /proc/self/status). False when that cannot be read.
+[[nodiscard]] bool is_root();
+
+/// Not in process 1's network namespace, or that cannot be determined.
+[[nodiscard]] bool in_foreign_netns();
+
+/// Some PATH entry holds a regular file named `name` (permissions not checked).
+[[nodiscard]] bool tool_on_path(std::string_view name);
+
+/// /sys/class/net/ferroglade can be examined.
+[[nodiscard]] bool link_exists();
+
+/// /proc/net/if_inet6 can be examined.
+[[nodiscard]] bool ipv6_available();
+
+// The pure pieces of the probes, exposed for tests.
+
+/// The is_root decision on the text of a status file.
+[[nodiscard]] bool status_text_says_root(std::string_view status_text);
+
+/// Equal as paths: the same components in the same order.
+[[nodiscard]] bool same_path(std::string_view a, std::string_view b);
+
+/// PATH split at every ':' with empty entries kept.
+[[nodiscard]] std::vector<std::string_view> split_search_path(std::string_view path);
+
+/// `directory` and `name` joined with one '/', none added after a trailing '/';
+/// an empty directory gives the bare name.
+[[nodiscard]] std::string candidate_path(std::string_view directory, std::string_view name);
+
+}  // namespace ferroglade

@@ -1,0 +1,1 @@
+#include "main/json_reader.hpp"

@@ -1,0 +1,1 @@
+#include "main/number_text.hpp"

@@ -1,0 +1,15 @@
+#pragma once
+// The `down` handler, also the clean start and the rollback of `up`.
+
+#include "linux/host.hpp"
+#include "linux/result.hpp"
+
+namespace ferroglade {
+
+/// Removes the policy rules, the interface (when present) and the resolvconf record.
+Status tear_down(Host& host);
+
+/// `down` on the real host.
+Status down_command();
+
+}  // namespace ferroglade
