@@ -1,13 +1,88 @@
 #include "main/bring_up.hpp"
 
-namespace ferroglade {
+#include <optional>
+#include <string>
+#include <utility>
 
-Status bring_up(Host& host, const ConfigReader&) {
+#include "linux/dns_backends.hpp"
+#include "main/routing.hpp"
+#include "main/teardown.hpp"
+#include "main/validation.hpp"
+#include "main/wireguard_device.hpp"
+
+namespace ferroglade {
+namespace {
+
+// The document, with its copy of the private key, is dropped on return.
+Result<ValidatedConfig> read_and_validate(const ConfigReader& read_document) {
+  Result<TunnelConfig> document = read_document();
+  if (!document.ok()) {
+    return std::move(document).error();
+  }
+  return validate_config(document.value());
+}
+
+std::optional<std::string> dns_server_text(const ValidatedConfig& config) {
+  if (!config.dns.has_value()) {
+    return std::nullopt;
+  }
+  return render_address(*config.dns);
+}
+
+Status configure_peer_once(Host& host, ValidatedConfig& config) {
+  Status peered = configure_peer(host, config);
+  // wg holds the key from here on; nothing later needs our copy.
+  config.private_key.clear();
+  return peered;
+}
+
+// Everything from link creation on; the first failure stops it.
+Status build_tunnel(Host& host, ValidatedConfig& config) {
+  if (Status step = create_link(host); !step.ok()) {
+    return step;
+  }
+  if (Status step = configure_peer_once(host, config); !step.ok()) {
+    return step;
+  }
+  if (Status step = assign_address(host, config); !step.ok()) {
+    return step;
+  }
+  if (Status step = set_mtu_and_up(host, config); !step.ok()) {
+    return step;
+  }
+  if (Status step = install_routes(host, config.allowed_ips); !step.ok()) {
+    return step;
+  }
+  return set_up_dns(host, dns_server_text(config));
+}
+
+// A failed `up` leaves the host as `down` would; the step's own text is what
+// the caller needs, not whatever the cleanup ran into.
+Status rolled_back_on_failure(Host& host, Status outcome) {
+  if (!outcome.ok()) {
+    (void)tear_down(host);
+  }
+  return outcome;
+}
+
+}  // namespace
+
+Status bring_up(Host& host, const ConfigReader& read_document) {
   host.reset_search_path();
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
-  return fail("up is not built yet");
+  Result<ValidatedConfig> config = read_and_validate(read_document);
+  if (!config.ok()) {
+    return std::move(config).error();
+  }
+  if (!host.tool_on_path("wg")) {
+    return fail("wg_missing");
+  }
+  // Clean start: clears what an earlier `up` left; anything it could not
+  // remove makes a later step fail with a clearer text.
+  (void)tear_down(host);
+  return rolled_back_on_failure(host, build_tunnel(host, config.value()));
 }
 
 Status up_command() {
