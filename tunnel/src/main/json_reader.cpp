@@ -1,1 +1,754 @@
 #include "main/json_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "main/number_text.hpp"
+
+namespace ferroglade {
+
+struct JsonReader::Number {
+  enum class Kind { unsigned_integer, negative_integer, floating };
+  Kind kind = Kind::unsigned_integer;
+  std::uint64_t unsigned_value = 0;
+  std::int64_t negative_value = 0;
+  double floating_value = 0;
+};
+
+namespace {
+
+constexpr std::string_view EOF_VALUE = "EOF while parsing a value";
+constexpr std::string_view EOF_OBJECT = "EOF while parsing an object";
+constexpr std::string_view EOF_LIST = "EOF while parsing a list";
+constexpr std::string_view EOF_STRING = "EOF while parsing a string";
+constexpr std::string_view INVALID_NUMBER = "invalid number";
+constexpr std::string_view INVALID_ESCAPE = "invalid escape";
+constexpr std::string_view LONE_SURROGATE = "lone leading surrogate in hex escape";
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// A string found where something else was expected, quoted with backslash escapes for the
+// quote, the backslash and the control characters.
+std::string quoted(std::string_view text) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    unsigned code = c;
+    // C1 controls arrive as the two bytes C2 80..C2 9F.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      code = static_cast<unsigned char>(text[++i]);
+    } else if (c >= 0x20 && c != 0x7F && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+      continue;
+    }
+    switch (code) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case 0:
+        out += "\\0";
+        break;
+      default:
+        out += "\\u{";
+        if (code >= 0x10) {
+          out += HEX[code >> 4];
+        }
+        out += HEX[code & 0xF];
+        out += '}';
+    }
+  }
+  out += '"';
+  return out;
+}
+
+// Whether an out-of-range number is too large (true) or too small (false): the decimal
+// exponent of its first significant digit decides.
+bool overflows(std::string_view text) {
+  if (!text.empty() && text.front() == '-') {
+    text.remove_prefix(1);
+  }
+  const std::size_t marker = text.find_first_of("eE");
+  const std::string_view mantissa = text.substr(0, marker);
+  std::int64_t exponent = 0;
+  if (marker != std::string_view::npos) {
+    std::string_view digits = text.substr(marker + 1);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
+      digits.remove_prefix(1);
+    }
+    for (const char c : digits) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
+    }
+    exponent = negative ? -exponent : exponent;
+  }
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) {
+    return false;
+  }
+  const auto place =
+      first < point ? static_cast<std::int64_t>(point - first - 1) : -static_cast<std::int64_t>(first - point);
+  return place + exponent > 0;
+}
+
+// One bit per open bracket: set for "{", clear for "[".
+class BracketStack {
+ public:
+  void push(bool object) {
+    if (depth_ % 64 == 0) {
+      words_.push_back(0);
+    }
+    if (object) {
+      words_.back() |= std::uint64_t{1} << (depth_ % 64);
+    }
+    ++depth_;
+  }
+  void pop() {
+    --depth_;
+    words_.back() &= ~(std::uint64_t{1} << (depth_ % 64));
+    if (depth_ % 64 == 0) {
+      words_.pop_back();
+    }
+  }
+  [[nodiscard]] bool empty() const { return depth_ == 0; }
+  [[nodiscard]] bool top_is_object() const { return ((words_.back() >> ((depth_ - 1) % 64)) & 1) != 0; }
+
+ private:
+  std::vector<std::uint64_t> words_;
+  std::size_t depth_ = 0;
+};
+
+}  // namespace
+
+Error JsonReader::error_at(std::string_view message, std::size_t offset) const {
+  const std::string_view before = input_.substr(0, offset);
+  const auto line = 1 + std::count(before.begin(), before.end(), '\n');
+  const std::size_t line_start = before.rfind('\n');
+  const std::size_t column = line_start == std::string_view::npos ? offset : offset - line_start - 1;
+  std::string text(message);
+  text += " at line " + std::to_string(line) + " column " + std::to_string(column);
+  return fail(std::move(text));
+}
+
+Error JsonReader::peek_error(std::string_view message) const {
+  return error_at(message, std::min(pos_ + 1, input_.size()));
+}
+
+void JsonReader::skip_white_space() {
+  while (!at_end()) {
+    const char c = input_[pos_];
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+      return;
+    }
+    ++pos_;
+  }
+}
+
+Status JsonReader::scan_literal(std::string_view rest) {
+  for (const char expected : rest) {
+    if (at_end()) {
+      return error_at(EOF_VALUE, pos_);
+    }
+    if (input_[pos_++] != expected) {
+      return error_at("expected ident", pos_);
+    }
+  }
+  return {};
+}
+
+std::size_t JsonReader::raw_string_length() const {
+  std::size_t end = pos_;
+  while (end < input_.size() && input_[end] != '"') {
+    end += input_[end] == '\\' ? 2 : 1;
+  }
+  return std::min(end, input_.size()) - pos_;
+}
+
+Status JsonReader::scan_string(std::string* out) {
+  if (out != nullptr) {
+    out->clear();
+    out->reserve(raw_string_length());
+  }
+  std::size_t chunk = pos_;
+  while (true) {
+    while (!at_end()) {
+      const auto c = static_cast<unsigned char>(input_[pos_]);
+      if (c == '"' || c == '\\' || c < 0x20) {
+        break;
+      }
+      ++pos_;
+    }
+    if (at_end()) {
+      return error_at(EOF_STRING, pos_);
+    }
+    if (out != nullptr) {
+      out->append(input_.substr(chunk, pos_ - chunk));
+    }
+    const char c = input_[pos_++];
+    if (c == '"') {
+      return {};
+    }
+    if (c != '\\') {
+      return error_at("control character (\\u0000-\\u001F) found while parsing a string", pos_);
+    }
+    if (Status escaped = scan_escape(out); !escaped) {
+      return escaped;
+    }
+    chunk = pos_;
+  }
+}
+
+Status JsonReader::scan_escape(std::string* out) {
+  if (at_end()) {
+    return error_at(EOF_STRING, pos_);
+  }
+  char decoded = 0;
+  switch (input_[pos_++]) {
+    case '"':
+      decoded = '"';
+      break;
+    case '\\':
+      decoded = '\\';
+      break;
+    case '/':
+      decoded = '/';
+      break;
+    case 'b':
+      decoded = '\b';
+      break;
+    case 'f':
+      decoded = '\f';
+      break;
+    case 'n':
+      decoded = '\n';
+      break;
+    case 'r':
+      decoded = '\r';
+      break;
+    case 't':
+      decoded = '\t';
+      break;
+    case 'u':
+      return scan_unicode_escape(out);
+    default:
+      return error_at(INVALID_ESCAPE, pos_);
+  }
+  if (out != nullptr) {
+    *out += decoded;
+  }
+  return {};
+}
+
+Result<std::uint16_t> JsonReader::scan_hex4() {
+  if (input_.size() - pos_ < 4) {
+    pos_ = input_.size();
+    return error_at(EOF_STRING, pos_);
+  }
+  std::uint16_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = hex_value(input_[pos_++]);
+    if (digit < 0) {
+      return error_at(INVALID_ESCAPE, pos_);
+    }
+    value = static_cast<std::uint16_t>(value << 4 | digit);
+  }
+  return value;
+}
+
+Status JsonReader::scan_unicode_escape(std::string* out) {
+  Result<std::uint16_t> first = scan_hex4();
+  if (!first) {
+    return std::move(first).error();
+  }
+  char32_t code = first.value();
+  if (code >= 0xDC00 && code <= 0xDFFF) {
+    return error_at(LONE_SURROGATE, pos_);
+  }
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    for (const char expected : std::string_view("\\u")) {
+      if (at_end()) {
+        return error_at(EOF_STRING, pos_);
+      }
+      if (input_[pos_++] != expected) {
+        return error_at("unexpected end of hex escape", pos_);
+      }
+    }
+    Result<std::uint16_t> second = scan_hex4();
+    if (!second) {
+      return std::move(second).error();
+    }
+    if (second.value() < 0xDC00 || second.value() > 0xDFFF) {
+      return error_at(LONE_SURROGATE, pos_);
+    }
+    code = 0x10000 + ((code - 0xD800) << 10) + (second.value() - 0xDC00);
+  }
+  if (out != nullptr) {
+    append_utf8(*out, code);
+  }
+  return {};
+}
+
+Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
+  const std::size_t start = pos_;
+  const bool negative = input_[pos_] == '-';
+  if (negative) {
+    ++pos_;
+  }
+  // A digit is required at each of these three places; running out of input there is EOF.
+  auto required_digit = [this]() -> Status {
+    if (at_end()) {
+      return error_at(EOF_VALUE, pos_);
+    }
+    if (!is_digit(input_[pos_++])) {
+      return error_at(INVALID_NUMBER, pos_);
+    }
+    return {};
+  };
+  auto digits = [this] {
+    while (!at_end() && is_digit(input_[pos_])) {
+      ++pos_;
+    }
+  };
+  if (Status digit = required_digit(); !digit) {
+    return std::move(digit).error();
+  }
+  if (input_[pos_ - 1] == '0') {
+    if (!at_end() && is_digit(input_[pos_])) {
+      return peek_error(INVALID_NUMBER);
+    }
+  } else {
+    digits();
+  }
+  bool integer = true;
+  if (!at_end() && input_[pos_] == '.') {
+    ++pos_;
+    integer = false;
+    if (Status digit = required_digit(); !digit) {
+      return std::move(digit).error();
+    }
+    digits();
+  }
+  if (!at_end() && (input_[pos_] == 'e' || input_[pos_] == 'E')) {
+    ++pos_;
+    integer = false;
+    if (!at_end() && (input_[pos_] == '+' || input_[pos_] == '-')) {
+      ++pos_;
+    }
+    if (Status digit = required_digit(); !digit) {
+      return std::move(digit).error();
+    }
+    digits();
+  }
+  Number number;
+  if (!evaluate) {
+    return number;
+  }
+
+  const char* first = input_.data() + start;
+  const char* last = input_.data() + pos_;
+  if (integer && !negative) {
+    const auto parsed = std::from_chars(first, last, number.unsigned_value);
+    if (parsed.ec == std::errc()) {
+      return number;
+    }
+  } else if (integer) {
+    // -0 is not a negative integer; it stays a floating-point value.
+    const auto parsed = std::from_chars(first, last, number.negative_value);
+    if (parsed.ec == std::errc() && number.negative_value != 0) {
+      number.kind = Number::Kind::negative_integer;
+      return number;
+    }
+  }
+  number.kind = Number::Kind::floating;
+  const auto parsed = std::from_chars(first, last, number.floating_value);
+  if (parsed.ec == std::errc::result_out_of_range) {
+    if (overflows(input_.substr(start, pos_ - start))) {
+      return error_at("number out of range", pos_);
+    }
+    number.floating_value = negative ? -0.0 : 0.0;
+  }
+  return number;
+}
+
+Error JsonReader::invalid_type(std::string_view expectation) {
+  std::string found;
+  switch (input_[pos_]) {
+    case 'n':
+    case 't':
+    case 'f': {
+      const char c = input_[pos_++];
+      const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
+      if (Status literal = scan_literal(rest); !literal) {
+        return std::move(literal).error();
+      }
+      found = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
+      break;
+    }
+    case '"': {
+      ++pos_;
+      std::string text;
+      if (Status string = scan_string(&text); !string) {
+        return std::move(string).error();
+      }
+      found = "string " + quoted(text);
+      break;
+    }
+    case '[':
+      found = "sequence";
+      break;
+    case '{':
+      found = "map";
+      break;
+    default: {
+      if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+        return peek_error("expected value");
+      }
+      Result<Number> number = scan_number(true);
+      if (!number) {
+        return std::move(number).error();
+      }
+      switch (number->kind) {
+        case Number::Kind::unsigned_integer:
+          found = "integer `" + std::to_string(number->unsigned_value) + "`";
+          break;
+        case Number::Kind::negative_integer:
+          found = "integer `" + std::to_string(number->negative_value) + "`";
+          break;
+        case Number::Kind::floating:
+          found = "floating point `" + float_text(number->floating_value) + "`";
+          break;
+      }
+    }
+  }
+  std::string message = "invalid type: " + found + ", expected ";
+  message += expectation;
+  return fail_here(message);
+}
+
+Result<char> JsonReader::begin_array_or_object(std::string_view expectation) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  const char c = input_[pos_];
+  if (c != '[' && c != '{') {
+    return invalid_type(expectation);
+  }
+  ++pos_;
+  return c;
+}
+
+Status JsonReader::begin_array(std::string_view expectation) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  if (input_[pos_] != '[') {
+    return invalid_type(expectation);
+  }
+  ++pos_;
+  return {};
+}
+
+Result<bool> JsonReader::next_element(bool first) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_LIST, pos_);
+  }
+  const char c = input_[pos_];
+  if (c == ']') {
+    ++pos_;
+    return false;
+  }
+  if (first) {
+    return true;
+  }
+  if (c != ',') {
+    return peek_error("expected `,` or `]`");
+  }
+  ++pos_;
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  if (input_[pos_] == ']') {
+    return peek_error("trailing comma");
+  }
+  return true;
+}
+
+Status JsonReader::end_array() {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_LIST, pos_);
+  }
+  const char c = input_[pos_];
+  if (c == ']') {
+    ++pos_;
+    return {};
+  }
+  if (c == ',') {
+    ++pos_;
+    skip_white_space();
+    if (!at_end() && input_[pos_] == ']') {
+      return peek_error("trailing comma");
+    }
+  }
+  return peek_error("trailing characters");
+}
+
+Result<bool> JsonReader::next_member(bool first, std::string& name) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_OBJECT, pos_);
+  }
+  const char c = input_[pos_];
+  if (c == '}') {
+    ++pos_;
+    return false;
+  }
+  if (!first) {
+    if (c != ',') {
+      return peek_error("expected `,` or `}`");
+    }
+    ++pos_;
+    skip_white_space();
+    if (at_end()) {
+      return error_at(EOF_VALUE, pos_);
+    }
+    if (input_[pos_] == '}') {
+      return peek_error("trailing comma");
+    }
+  }
+  if (input_[pos_] != '"') {
+    return peek_error("key must be a string");
+  }
+  ++pos_;
+  if (Status read = scan_string(&name); !read) {
+    return std::move(read).error();
+  }
+  return true;
+}
+
+Status JsonReader::member_colon() {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_OBJECT, pos_);
+  }
+  if (input_[pos_] != ':') {
+    return peek_error("expected `:`");
+  }
+  ++pos_;
+  return {};
+}
+
+Status JsonReader::read_string(std::string& out, std::string_view expectation) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  if (input_[pos_] != '"') {
+    return invalid_type(expectation);
+  }
+  ++pos_;
+  return scan_string(&out);
+}
+
+Result<bool> JsonReader::read_optional_string(std::string& out, std::string_view expectation) {
+  skip_white_space();
+  if (!at_end() && input_[pos_] == 'n') {
+    ++pos_;
+    if (Status literal = scan_literal("ull"); !literal) {
+      return std::move(literal).error();
+    }
+    return false;
+  }
+  if (Status read = read_string(out, expectation); !read) {
+    return std::move(read).error();
+  }
+  return true;
+}
+
+Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_view expectation) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+    return invalid_type(expectation);
+  }
+  Result<Number> number = scan_number(true);
+  if (!number) {
+    return std::move(number).error();
+  }
+  std::string message;
+  switch (number->kind) {
+    case Number::Kind::unsigned_integer:
+      if (number->unsigned_value <= max) {
+        return number->unsigned_value;
+      }
+      message = "invalid value: integer `" + std::to_string(number->unsigned_value) + "`, expected ";
+      break;
+    case Number::Kind::negative_integer:
+      message = "invalid value: integer `" + std::to_string(number->negative_value) + "`, expected ";
+      break;
+    case Number::Kind::floating:
+      message = "invalid type: floating point `" + float_text(number->floating_value) + "`, expected ";
+      break;
+  }
+  message += expectation;
+  return fail_here(message);
+}
+
+Status JsonReader::skip_value() {
+  BracketStack open;
+  while (true) {
+    skip_white_space();
+    if (at_end()) {
+      return error_at(EOF_VALUE, pos_);
+    }
+    bool opened = false;
+    Status scanned;
+    switch (input_[pos_]) {
+      case 'n':
+        ++pos_;
+        scanned = scan_literal("ull");
+        break;
+      case 't':
+        ++pos_;
+        scanned = scan_literal("rue");
+        break;
+      case 'f':
+        ++pos_;
+        scanned = scan_literal("alse");
+        break;
+      case '"':
+        ++pos_;
+        scanned = scan_string(nullptr);
+        break;
+      case '[':
+      case '{':
+        open.push(input_[pos_++] == '{');
+        opened = true;
+        break;
+      default:
+        if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+          return peek_error("expected value");
+        }
+        if (Result<Number> number = scan_number(false); !number) {
+          return std::move(number).error();
+        }
+    }
+    if (!scanned) {
+      return scanned;
+    }
+    if (!opened && open.empty()) {
+      return {};
+    }
+
+    // After a value a comma or a closing bracket follows; after an opening bracket, a closing
+    // bracket or the first element.
+    bool after_value = !opened;
+    bool after_comma = false;
+    while (true) {
+      skip_white_space();
+      if (at_end()) {
+        return error_at(open.top_is_object() ? EOF_OBJECT : EOF_LIST, pos_);
+      }
+      const char c = input_[pos_];
+      if (after_value && c == ',') {
+        ++pos_;
+        after_comma = true;
+        break;
+      }
+      if (c == (open.top_is_object() ? '}' : ']')) {
+        ++pos_;
+        open.pop();
+        if (open.empty()) {
+          return {};
+        }
+        after_value = true;
+        continue;
+      }
+      if (after_value) {
+        return peek_error(open.top_is_object() ? "expected `,` or `}`" : "expected `,` or `]`");
+      }
+      break;
+    }
+
+    if (open.top_is_object()) {
+      skip_white_space();
+      if (at_end()) {
+        return error_at(after_comma ? EOF_VALUE : EOF_OBJECT, pos_);
+      }
+      if (input_[pos_] != '"') {
+        return peek_error("key must be a string");
+      }
+      ++pos_;
+      if (Status key = scan_string(nullptr); !key) {
+        return key;
+      }
+      if (Status colon = member_colon(); !colon) {
+        return colon;
+      }
+    }
+  }
+}
+
+Status JsonReader::end_document() {
+  skip_white_space();
+  if (!at_end()) {
+    return peek_error("trailing characters");
+  }
+  return {};
+}
+
+}  // namespace ferroglade
