@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "linux/text.hpp"
+#include "main/number_text.hpp"
 
 namespace ferroglade {
 namespace {
@@ -16,21 +17,6 @@ constexpr std::uint64_t PORT_MAX = 65535;
 constexpr std::uint64_t SCOPE_ID_MAX = 4294967295;
 constexpr std::size_t IPV6_GROUPS = 8;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_value(char c) {
-  if (is_digit(c)) {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 /// One or more decimal digits (leading zeros allowed) with a value of at most `max`.
 std::optional<std::uint64_t> parse_decimal(std::string_view text, std::uint64_t max) {
   if (text.empty()) {
@@ -38,7 +24,7 @@ std::optional<std::uint64_t> parse_decimal(std::string_view text, std::uint64_t 
   }
   std::uint64_t value = 0;
   for (char c : text) {
-    if (!is_digit(c)) {
+    if (!is_decimal_digit(c)) {
       return std::nullopt;
     }
     // Stopping as soon as the value passes `max` keeps a long run of digits from wrapping around.
@@ -97,7 +83,7 @@ bool parse_groups(std::string_view text, bool tail_allowed, std::vector<std::uin
     }
     std::uint16_t value = 0;
     for (char c : group) {
-      int digit = hex_value(c);
+      int digit = hex_digit_value(c);
       if (digit < 0) {
         return false;
       }
@@ -258,7 +244,7 @@ std::optional<IpAddress> parse_ip_address(std::string_view text) {
   return parse_ipv4_address(text);
 }
 
-Result<IpNetwork> parse_network(std::string_view text) {
+Result<PrefixedAddress> parse_prefixed_address(std::string_view text) {
   text = trim(text);
   std::size_t slash = text.find('/');
   std::string_view address_part = text.substr(0, slash);
@@ -266,24 +252,34 @@ Result<IpNetwork> parse_network(std::string_view text) {
   if (!address) {
     return fail("bad address " + std::string(address_part));
   }
-  std::uint8_t prefix_length = prefix_max(address->family);
-  if (slash != std::string_view::npos) {
-    std::string_view prefix_part = text.substr(slash + 1);
-    std::string_view digits = prefix_part;
-    if (!digits.empty() && digits[0] == '+') {
-      digits.remove_prefix(1);
-    }
-    std::optional<std::uint64_t> value = parse_decimal(digits, PREFIX_TEXT_MAX);
-    if (!value) {
-      return fail("bad prefix " + std::string(prefix_part));
-    }
-    if (*value > prefix_max(address->family)) {
-      return fail("prefix /" + std::to_string(*value) + " too long");
-    }
-    prefix_length = static_cast<std::uint8_t>(*value);
+  PrefixedAddress result{*address, prefix_max(address->family)};
+  if (slash == std::string_view::npos) {
+    return result;
   }
-  clear_host_bits(*address, prefix_length);
-  return IpNetwork{*address, prefix_length};
+  std::string_view prefix_part = text.substr(slash + 1);
+  std::string_view digits = prefix_part;
+  if (!digits.empty() && digits[0] == '+') {
+    digits.remove_prefix(1);
+  }
+  std::optional<std::uint64_t> value = parse_decimal(digits, PREFIX_TEXT_MAX);
+  if (!value) {
+    return fail("bad prefix " + std::string(prefix_part));
+  }
+  if (*value > prefix_max(address->family)) {
+    return fail("prefix /" + std::to_string(*value) + " too long");
+  }
+  result.prefix_length = static_cast<std::uint8_t>(*value);
+  return result;
+}
+
+Result<IpNetwork> parse_network(std::string_view text) {
+  Result<PrefixedAddress> prefixed = parse_prefixed_address(text);
+  if (!prefixed) {
+    return std::move(prefixed).error();
+  }
+  IpNetwork network{prefixed->address, prefixed->prefix_length};
+  clear_host_bits(network.address, network.prefix_length);
+  return network;
 }
 
 std::optional<SocketAddress> parse_socket_address(std::string_view text) {

@@ -40,8 +40,18 @@ struct SocketAddress {
 /// Nothing is trimmed; no zone, brackets or host names.
 [[nodiscard]] std::optional<IpAddress> parse_ip_address(std::string_view text);
 
-/// Trims, splits at the first '/', and returns the network with host bits cleared.
-/// Errors: "bad address <part>", "bad prefix <part>", "prefix /N too long".
+/// An address with the prefix length written after it; unlike IpNetwork, host bits are kept.
+struct PrefixedAddress {
+  IpAddress address;
+  std::uint8_t prefix_length = 0;
+};
+
+/// Trims, splits at the first '/', and reads the address part and the prefix length (the
+/// family's full length when there is no '/'). Errors: "bad address <part>",
+/// "bad prefix <part>", "prefix /N too long", each part quoted as it stood after the split.
+[[nodiscard]] Result<PrefixedAddress> parse_prefixed_address(std::string_view text);
+
+/// parse_prefixed_address, then every bit beyond the prefix length cleared.
 [[nodiscard]] Result<IpNetwork> parse_network(std::string_view text);
 
 /// "a.b.c.d:port" or "[v6(%scope)]:port" with port 0..65535. Nothing is trimmed.

@@ -28,21 +28,6 @@ constexpr std::string_view INVALID_NUMBER = "invalid number";
 constexpr std::string_view INVALID_ESCAPE = "invalid escape";
 constexpr std::string_view LONE_SURROGATE = "lone leading surrogate in hex escape";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 void append_utf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -294,7 +279,7 @@ Result<std::uint16_t> JsonReader::scan_hex4() {
   }
   std::uint16_t value = 0;
   for (int i = 0; i < 4; ++i) {
-    const int digit = hex_value(input_[pos_++]);
+    const int digit = hex_digit_value(input_[pos_++]);
     if (digit < 0) {
       return error_at(INVALID_ESCAPE, pos_);
     }
@@ -342,18 +327,16 @@ Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
   if (negative) {
     ++pos_;
   }
-  // A digit is required at each of these three places; running out of input there is EOF.
+  // A digit is required at each of these three places. A number cut off there ("-", "1.", "1e")
+  // is malformed, not a missing value.
   auto required_digit = [this]() -> Status {
-    if (at_end()) {
-      return error_at(EOF_VALUE, pos_);
-    }
-    if (!is_digit(input_[pos_++])) {
+    if (at_end() || !is_decimal_digit(input_[pos_++])) {
       return error_at(INVALID_NUMBER, pos_);
     }
     return {};
   };
   auto digits = [this] {
-    while (!at_end() && is_digit(input_[pos_])) {
+    while (!at_end() && is_decimal_digit(input_[pos_])) {
       ++pos_;
     }
   };
@@ -361,7 +344,7 @@ Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
     return std::move(digit).error();
   }
   if (input_[pos_ - 1] == '0') {
-    if (!at_end() && is_digit(input_[pos_])) {
+    if (!at_end() && is_decimal_digit(input_[pos_])) {
       return peek_error(INVALID_NUMBER);
     }
   } else {
@@ -418,6 +401,18 @@ Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
   return number;
 }
 
+std::string JsonReader::describe_number(const Number& number) {
+  switch (number.kind) {
+    case Number::Kind::unsigned_integer:
+      return "integer `" + std::to_string(number.unsigned_value) + "`";
+    case Number::Kind::negative_integer:
+      return "integer `" + std::to_string(number.negative_value) + "`";
+    case Number::Kind::floating:
+      break;
+  }
+  return "floating point `" + float_text(number.floating_value) + "`";
+}
+
 Error JsonReader::invalid_type(std::string_view expectation) {
   std::string found;
   switch (input_[pos_]) {
@@ -448,24 +443,14 @@ Error JsonReader::invalid_type(std::string_view expectation) {
       found = "map";
       break;
     default: {
-      if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+      if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
         return peek_error("expected value");
       }
       Result<Number> number = scan_number(true);
       if (!number) {
         return std::move(number).error();
       }
-      switch (number->kind) {
-        case Number::Kind::unsigned_integer:
-          found = "integer `" + std::to_string(number->unsigned_value) + "`";
-          break;
-        case Number::Kind::negative_integer:
-          found = "integer `" + std::to_string(number->negative_value) + "`";
-          break;
-        case Number::Kind::floating:
-          found = "floating point `" + float_text(number->floating_value) + "`";
-          break;
-      }
+      found = describe_number(number.value());
     }
   }
   std::string message = "invalid type: " + found + ", expected ";
@@ -622,28 +607,19 @@ Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_v
   if (at_end()) {
     return error_at(EOF_VALUE, pos_);
   }
-  if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+  if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
     return invalid_type(expectation);
   }
   Result<Number> number = scan_number(true);
   if (!number) {
     return std::move(number).error();
   }
-  std::string message;
-  switch (number->kind) {
-    case Number::Kind::unsigned_integer:
-      if (number->unsigned_value <= max) {
-        return number->unsigned_value;
-      }
-      message = "invalid value: integer `" + std::to_string(number->unsigned_value) + "`, expected ";
-      break;
-    case Number::Kind::negative_integer:
-      message = "invalid value: integer `" + std::to_string(number->negative_value) + "`, expected ";
-      break;
-    case Number::Kind::floating:
-      message = "invalid type: floating point `" + float_text(number->floating_value) + "`, expected ";
-      break;
+  if (number->kind == Number::Kind::unsigned_integer && number->unsigned_value <= max) {
+    return number->unsigned_value;
   }
+  // An integer of the wrong range is a wrong value; a floating-point number is a wrong type.
+  std::string message = number->kind == Number::Kind::floating ? "invalid type: " : "invalid value: ";
+  message += describe_number(number.value()) + ", expected ";
   message += expectation;
   return fail_here(message);
 }
@@ -680,7 +656,7 @@ Status JsonReader::skip_value() {
         opened = true;
         break;
       default:
-        if (input_[pos_] != '-' && !is_digit(input_[pos_])) {
+        if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
           return peek_error("expected value");
         }
         if (Result<Number> number = scan_number(false); !number) {

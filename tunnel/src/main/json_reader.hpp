@@ -77,6 +77,8 @@ class JsonReader {
   [[nodiscard]] Status scan_unicode_escape(std::string* out);
   [[nodiscard]] Result<std::uint16_t> scan_hex4();
   [[nodiscard]] Result<Number> scan_number(bool evaluate);
+  /// "integer `<n>`" or "floating point `<x>`", as the number is named in messages.
+  [[nodiscard]] static std::string describe_number(const Number& number);
   [[nodiscard]] std::size_t raw_string_length() const;
 
   std::string_view input_;

@@ -27,7 +27,7 @@ std::string float_text(double value) {
   const std::size_t e = text.find('e');
   std::string digits;
   for (const char c : text.substr(0, e)) {
-    if (c >= '0' && c <= '9') {
+    if (is_decimal_digit(c)) {
       digits += c;
     }
   }

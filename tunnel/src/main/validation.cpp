@@ -9,25 +9,19 @@
 namespace ferroglade {
 namespace {
 
-/// The interface keeps the address as written, host bits and all.
+// The interface keeps the address as written, host bits and all.
 Result<InterfaceAddress> interface_address(std::string_view text) {
-  Result<IpNetwork> network = parse_network(text);
-  if (!network) {
-    return std::move(network).error();
+  Result<PrefixedAddress> prefixed = parse_prefixed_address(text);
+  if (!prefixed) {
+    return std::move(prefixed).error();
   }
-  if (network->family() != Family::ipv4) {
+  if (prefixed->address.family != Family::ipv4) {
     return fail("address must be IPv4");
   }
-  std::string_view trimmed = trim(text);
-  std::string_view address_part = trim(trimmed.substr(0, trimmed.find('/')));
-  std::optional<IpAddress> address = parse_ip_address(address_part);
-  if (!address || address->family != Family::ipv4) {
-    return fail("bad address " + std::string(address_part));
-  }
-  if (network->prefix_length < ADDRESS_PREFIX_MIN) {
+  if (prefixed->prefix_length < ADDRESS_PREFIX_MIN) {
     return fail("address prefix too short");
   }
-  return InterfaceAddress{*address, network->prefix_length};
+  return InterfaceAddress{prefixed->address, prefixed->prefix_length};
 }
 
 Result<std::vector<IpNetwork>> allowed_networks(const std::vector<std::string>& entries) {
