@@ -57,6 +57,9 @@ bool prepare_process() {
     return false;
   }
   (void)signal(SIGPIPE, SIG_IGN);
+  // An ignored SIGCHLD survives exec: the kernel would then reap our tools
+  // itself, and every wait for one would fail although the tool did its work.
+  (void)signal(SIGCHLD, SIG_DFL);
   return true;
 }
 

@@ -5,7 +5,8 @@
 
 namespace ferroglade {
 
-/// Opens /dev/null on each closed standard descriptor and ignores SIGPIPE.
+/// Opens /dev/null on each closed standard descriptor, ignores SIGPIPE and
+/// gives SIGCHLD its default disposition.
 /// False when /dev/null could not be opened; the program must then stop.
 [[nodiscard]] bool prepare_process();
 
