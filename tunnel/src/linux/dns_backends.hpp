@@ -14,7 +14,7 @@ namespace ferroglade {
 inline constexpr std::string_view RESOLVCONF_RECORD = "tun.ferroglade";
 
 /// The last step of `up`. `server` is the DNS server already rendered as text,
-/// or empty when the document had no dns. Absent: nothing happens. In a foreign
+/// or no value when the document had no dns. Absent: nothing happens. In a foreign
 /// network namespace: one warning line and success. Otherwise configure_dns.
 Status set_up_dns(Host& host, const std::optional<std::string>& server);
 

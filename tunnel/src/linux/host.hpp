@@ -9,6 +9,8 @@
 
 namespace ferroglade {
 
+/// Each operation keeps the contract of the free function of the same name
+/// (tool_runner.hpp, host_probes.hpp).
 class Host {
  public:
   Host() = default;

@@ -28,7 +28,11 @@ void delete_rules(Host& host) {
   for (const std::string_view family : {"-4", "-6"}) {
     for (const bool tunnel_rule : {true, false}) {
       const CommandLine command = rule_deletion(family, tunnel_rule);
-      for (int runs = 0; runs < RULE_DELETE_RUNS && host.tool_succeeds(command); ++runs) {
+      // Each run deletes at most one copy; a failure means none is left.
+      for (int runs = 0; runs < RULE_DELETE_RUNS; ++runs) {
+        if (!host.tool_succeeds(command)) {
+          break;
+        }
       }
     }
   }

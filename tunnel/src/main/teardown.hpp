@@ -7,6 +7,8 @@
 namespace ferroglade {
 
 /// Removes the policy rules, the interface (when present) and the resolvconf record.
+/// Errors: "must run as root (pkexec)" before anything runs, or the text of the
+/// failed link deletion, which leaves the record in place.
 Status tear_down(Host& host);
 
 /// `down` on the real host.

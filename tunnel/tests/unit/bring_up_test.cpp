@@ -33,7 +33,7 @@ TunnelConfig document(std::vector<std::string> allowed_ips = {"0.0.0.0/0"},
 
 // Logs the read, so a test sees whether and when the document was read.
 ConfigReader reader(
-    RecordingHost& host, std::function<TunnelConfig()> make = [] { return document(); }) {
+    RecordingHost& host, const std::function<TunnelConfig()>& make = [] { return document(); }) {
   return [&host, make]() -> Result<TunnelConfig> {
     host.log.emplace_back("read_config?");  // a question to the outside, like a probe
     return make();

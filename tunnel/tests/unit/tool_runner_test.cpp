@@ -32,7 +32,7 @@ std::string error_text(const Status& status) { return status.ok() ? "<ok>" : sta
 class ToolRunner : public testing::Test {
  protected:
   static void SetUpTestSuite() { saved_sigpipe_ = ::signal(SIGPIPE, SIG_IGN); }
-  static void TearDownTestSuite() { ::signal(SIGPIPE, saved_sigpipe_); }
+  static void TearDownTestSuite() { (void)::signal(SIGPIPE, saved_sigpipe_); }
 
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "tools-XXXXXX").string();
@@ -120,7 +120,7 @@ TEST_F(ToolRunner, DrainsBothPipesTogetherWithoutLimit) {
   ::alarm(0);
   ASSERT_FALSE(status.ok());
   const std::string& text = status.error().text;
-  EXPECT_EQ(std::string("flood x: ").size() + 8 * 1024 * 1024 + 5, text.size());
+  EXPECT_EQ(std::string("flood x: ").size() + std::size_t{8} * 1024 * 1024 + 5, text.size());
   EXPECT_TRUE(text.starts_with("flood x: eee"));
   EXPECT_TRUE(text.ends_with("eee tail"));
 }
@@ -138,6 +138,17 @@ TEST_F(ToolRunner, ChildGetsOnlyStandardStreamsDefaultSigpipeAndNullInput) {
   ASSERT_TRUE(sigs.starts_with("sigs x: SigIgn:\t")) << sigs;
   const unsigned long long ignored = std::stoull(sigs.substr(sigs.find('\t') + 1), nullptr, 16);
   EXPECT_EQ(0ULL, ignored & (1ULL << (SIGPIPE - 1)));
+
+  // A mask the caller left blocked must not reach tools, which may rely on signals.
+  sigset_t blocked;
+  sigset_t saved;
+  (void)sigemptyset(&blocked);
+  (void)sigaddset(&blocked, SIGTERM);
+  ASSERT_EQ(0, ::sigprocmask(SIG_BLOCK, &blocked, &saved));
+  add_tool("mask", "grep SigBlk /proc/$$/status >&2; exit 1");
+  const std::string mask = error_text(run_tool({"mask", "x"}));
+  (void)::sigprocmask(SIG_SETMASK, &saved, nullptr);
+  EXPECT_EQ("mask x: SigBlk:\t0000000000000000", mask);
 
   add_tool("stdin", "readlink /proc/$$/fd/0 >&2; exit 1");
   EXPECT_EQ("stdin x: /dev/null", error_text(run_tool({"stdin", "x"})));
@@ -159,7 +170,7 @@ TEST_F(ToolRunner, WaitFailureIsReported) {
   const Status ran = run_tool({"quick", "x"});
   const bool succeeded = tool_succeeds({"quick", "x"});
   const Status fed = run_tool_with_input(InputInstance::key, {"quick", "x"}, "key");
-  ::signal(SIGCHLD, saved);
+  (void)::signal(SIGCHLD, saved);
   EXPECT_EQ("quick: No child processes (os error 10)", error_text(ran));
   EXPECT_FALSE(succeeded);
   EXPECT_EQ("No child processes (os error 10)", error_text(fed));
@@ -220,6 +231,29 @@ TEST_F(ToolRunner, ResolverInstance) {
   }
   EXPECT_EQ("Broken pipe (os error 32)",
             error_text(run_tool_with_input(InputInstance::resolver, {"early", "-a"}, LARGER_THAN_A_PIPE)));
+}
+
+std::size_t open_descriptors() {
+  const std::filesystem::directory_iterator entries("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+TEST_F(ToolRunner, LeavesNoDescriptorBehindOnAnyPath) {
+  add_tool("early", "exit 0");
+  add_tool("fails", "exit 1");
+  add_tool("noexec", "exit 0", 0644);
+  const std::size_t before = open_descriptors();
+  for (const char* program : {"early", "fails", "noexec", "nosuch"}) {
+    for (const CommandLine& command : {CommandLine{program, "x"}, CommandLine{program, std::string("\0", 1)}}) {
+      (void)run_tool(command);
+      (void)tool_succeeds(command);
+      (void)run_tool_with_input(InputInstance::key, command, "KEY");
+      (void)run_tool_with_input(InputInstance::resolver, command, "10.8.0.1");
+    }
+  }
+  (void)run_tool_with_input(InputInstance::key, {"early", "x"}, LARGER_THAN_A_PIPE);
+  (void)run_tool_with_input(InputInstance::resolver, {"early", "x"}, LARGER_THAN_A_PIPE);
+  EXPECT_EQ(before, open_descriptors());
 }
 
 TEST(FailedCommandText, JoinsTheCommandAndTrimsTheComplaint) {
