@@ -3,27 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 
+#include "linux/descriptor_io.hpp"
 #include "linux/host_probes.hpp"
 #include "linux/tool_runner.hpp"
 
 namespace ferroglade {
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 void SystemHost::reset_search_path() { ferroglade::reset_search_path(); }
 
@@ -51,7 +37,7 @@ bool SystemHost::write_file(std::string_view path, std::string_view content) {
   if (fd == -1) {
     return false;
   }
-  const bool written = write_all(fd, content);
+  const bool written = write_all(fd, content) == 0;
   return ::close(fd) == 0 && written;
 }
 

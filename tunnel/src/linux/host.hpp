@@ -55,7 +55,4 @@ class SystemHost final : public Host {
   void warn(std::string_view line) override;
 };
 
-/// Writes all of `bytes` to `fd`, retrying short writes and EINTR; false on failure.
-bool write_all(int fd, std::string_view bytes);
-
 }  // namespace ferroglade

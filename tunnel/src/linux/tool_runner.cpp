@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "linux/descriptor_io.hpp"
 #include "linux/system_error.hpp"
 #include "linux/text.hpp"
 
@@ -246,21 +247,6 @@ int wait_for(pid_t pid, bool& succeeded) {
   return 0;
 }
 
-/// 0, or the error number of the write that failed.
-int write_fully(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 /// After a failed input write the tool is not waited for; reap it only if it is already gone.
 Error abandon(Child& child, int errnum) {
   child.input.reset();
@@ -311,13 +297,13 @@ Status run_tool_with_input(InputInstance instance, const CommandLine& command, s
     return fail(key ? "wg stdin" : "stdin");
   }
   if (key) {
-    if (const int failed = write_fully(child->input.get(), trim(data)); failed != 0) {
+    if (const int failed = write_all(child->input.get(), trim(data)); failed != 0) {
       return abandon(child.value(), failed);
     }
-    (void)write_fully(child->input.get(), "\n");
+    (void)write_all(child->input.get(), "\n");
   } else {
     const std::string line = "nameserver " + std::string(data) + "\n";
-    if (const int failed = write_fully(child->input.get(), line); failed != 0) {
+    if (const int failed = write_all(child->input.get(), line); failed != 0) {
       return abandon(child.value(), failed);
     }
   }

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string>
 
-#include "linux/host.hpp"
+#include "linux/descriptor_io.hpp"
 #include "linux/host_probes.hpp"
 #include "linux/result.hpp"
 #include "linux/system_error.hpp"
@@ -73,10 +73,9 @@ int print_usage() {
 
 int report_status() {
   const std::string_view line = link_exists() ? "up\n" : "down\n";
-  if (!write_all(STDOUT_FILENO, line)) {
+  if (const int failed = write_all(STDOUT_FILENO, line); failed != 0) {
     // The caller asked for the answer and did not get it.
-    const int saved = errno;
-    (void)write_all(STDERR_FILENO, "error: standard output: " + system_error_text(saved) + "\n");
+    (void)write_all(STDERR_FILENO, "error: standard output: " + system_error_text(failed) + "\n");
     return 1;
   }
   return 0;

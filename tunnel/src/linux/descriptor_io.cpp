@@ -1,0 +1,24 @@
+#include "linux/descriptor_io.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+
+namespace ferroglade {
+
+int write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+}  // namespace ferroglade
