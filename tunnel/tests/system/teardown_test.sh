@@ -64,4 +64,6 @@ fh_case "ip absent with a link" down_scenario "fh_tool ip absent; fh_tool resolv
 fh_case "no resolvectl command on removal" down_scenario "fh_tool resolvconf; installed 1; fh_link_present" 0 "" \
   "$(fh_teardown_log 1 1 1 1 link resolvconf)"
 fh_case "down run twice" twice
+fh_case "started with SIGCHLD ignored" down_scenario "installed 3; fh_link_present; RUN=(--sigchld-ignored)" 0 "" \
+  "$(fh_teardown_log 3 3 3 3 link)" "rules_left '0 0 0 0'; $NO_LINK"
 fh_finish

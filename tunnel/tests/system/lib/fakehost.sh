@@ -367,13 +367,14 @@ FH_USAGE=$'usage: ferroglade-tunnel <command>\n  up (config JSON on stdin) | dow
 # more network namespace, --slow-writes delays each of its writes by 0.3 s so
 # that a tool that quits first has surely closed its input.
 fh_run() {
-  local user=0 foreign=0 slow=0 valgrind='' out=$FH/out err=$FH/err broken=0
+  local user=0 foreign=0 slow=0 nochld=0 valgrind='' out=$FH/out err=$FH/err broken=0
   local envs=()
   while (($#)); do
     case $1 in
       --user) user=1 ;;
       --foreign) foreign=1 ;;
       --slow-writes) slow=1 ;;
+      --sigchld-ignored) nochld=1 ;;
       --valgrind)
         valgrind=$2
         shift
@@ -413,6 +414,8 @@ fh_run() {
     # LeakSanitizer cannot run under ptrace.
     envs+=("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0")
   fi
+  # An ignored SIGCHLD survives exec, as some daemons hand it on to what they start.
+  ((nochld)) && cmd=(perl -e '$SIG{CHLD} = "IGNORE"; exec @ARGV or die "exec: $!"' "${cmd[@]}")
   ((user)) && cmd=(setpriv --reuid=65534 --regid=65534 --clear-groups "${cmd[@]}")
   ((${#envs[@]})) && cmd=(env "${envs[@]}" "${cmd[@]}")
   ((foreign)) && cmd=(unshare --net "${cmd[@]}")
