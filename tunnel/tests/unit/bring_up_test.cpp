@@ -3,64 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "unit/recording_host.hpp"
+#include "unit/test_support.hpp"
 
 namespace ferroglade {
 namespace {
 
+using testing::PRIVATE_KEY;
 using testing::RecordingHost;
-using testing::RULE_DELETIONS;
-
-constexpr const char* PRIVATE_KEY = "AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA=";
-constexpr const char* PEER_KEY = "QkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkI=";
-
-TunnelConfig document(std::vector<std::string> allowed_ips = {"0.0.0.0/0"},
-                      std::optional<std::string> dns = "10.8.0.1") {
-  TunnelConfig config;
-  config.private_key = SecretText(PRIVATE_KEY);
-  config.address = "10.8.0.2/24";
-  config.dns = std::move(dns);
-  config.mtu = 1420;
-  config.peer_public_key = PEER_KEY;
-  config.endpoint = "198.51.100.7:51820";
-  config.allowed_ips = std::move(allowed_ips);
-  config.keepalive = 25;
-  return config;
-}
+using testing::typical_document;
 
 // Logs the read, so a test sees whether and when the document was read.
 ConfigReader reader(
-    RecordingHost& host, const std::function<TunnelConfig()>& make = [] { return document(); }) {
+    RecordingHost& host, const std::function<Result<TunnelConfig>()>& make = [] { return typical_document(); }) {
   return [&host, make]() -> Result<TunnelConfig> {
     host.log.emplace_back("read_config?");  // a question to the outside, like a probe
     return make();
   };
 }
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// The Overview's road: host namespace, systemd-resolved, no resolvconf.
-const std::vector<std::string> TYPICAL_AFTER_CLEAN_START{
-    "run_tool: ip link add ferroglade type wireguard",
-    std::string("key: wg set ferroglade private-key /dev/stdin fwmark 51821 peer ") + PEER_KEY +
-        " endpoint 198.51.100.7:51820 persistent-keepalive 25 allowed-ips 0.0.0.0/0 <<< " + PRIVATE_KEY,
-    "run_tool: ip -4 address add 10.8.0.2/24 dev ferroglade",
-    "run_tool: ip link set dev ferroglade mtu 1420 up",
-    "run_tool: ip -4 route add 0.0.0.0/0 dev ferroglade table 51821",
-    "run_tool: ip -4 rule add not fwmark 51821 table 51821 pref 32741",
-    "run_tool: ip -4 rule add table main suppress_prefixlength 0 pref 32740",
-    "write_file: /proc/sys/net/ipv4/conf/all/src_valid_mark <<< 1",
-    "tool_succeeds: resolvectl status",
-    "run_tool: resolvectl dns ferroglade 10.8.0.1",
-    "run_tool: resolvectl domain ferroglade ~.",
-    "tool_succeeds: resolvectl default-route ferroglade true",
-};
 
 RecordingHost typical_host() {
   RecordingHost host;
@@ -69,96 +33,78 @@ RecordingHost typical_host() {
   return host;
 }
 
-TEST(BringUp, TypicalRoadRunsEveryCommandInOrder) {
-  RecordingHost host = typical_host();
-  const Status outcome = bring_up(host, reader(host));
-  EXPECT_TRUE(outcome.ok()) << outcome.error().text;
-  EXPECT_EQ(RULE_DELETIONS + TYPICAL_AFTER_CLEAN_START, host.actions());
-  // Checks come first, in order, before the clean start touches anything.
-  EXPECT_EQ((std::vector<std::string>{"reset_search_path", "is_root?", "read_config?", "tool_on_path? wg",
-                                      "reset_search_path", "is_root?"}),
-            std::vector<std::string>(host.log.begin(), host.log.begin() + 6));
+TEST(BringUp, ChecksRunInOrderAndARefusalChangesNothing) {
+  using Log = std::vector<std::string>;
+  const Log checks{"reset_search_path", "is_root?", "read_config?"};
+  const struct {
+    const char* name;
+    bool root;
+    bool wg;
+    std::function<Result<TunnelConfig>()> document;
+    const char* expected;  // nullptr: success
+    Log expected_log;
+  } cases[] = {
+      {"not root", false, true, typical_document, "must run as root (pkexec)", {"reset_search_path", "is_root?"}},
+      {"unreadable document", true, true, [] { return Result<TunnelConfig>(fail("config json: EOF")); },
+       "config json: EOF", checks},
+      // The document is judged before the host's tools.
+      {"invalid document without wg", true, false,
+       [] {
+         TunnelConfig config = typical_document();
+         config.allowed_ips.clear();
+         return config;
+       },
+       "allowed_ips: 1..16 entries", checks},
+      {"no wg",
+       true,
+       false,
+       typical_document,
+       "wg_missing",
+       {"reset_search_path", "is_root?", "read_config?", "tool_on_path? wg"}},
+      // The clean start begins by asking again.
+      {"typical",
+       true,
+       true,
+       typical_document,
+       nullptr,
+       {"reset_search_path", "is_root?", "read_config?", "tool_on_path? wg", "reset_search_path", "is_root?"}},
+  };
+  for (const auto& c : cases) {
+    RecordingHost host = typical_host();
+    host.root = c.root;
+    if (!c.wg) {
+      host.tools_on_path.erase("wg");
+    }
+    const Status outcome = bring_up(host, reader(host, c.document));
+    if (c.expected == nullptr) {
+      EXPECT_TRUE(outcome.ok()) << c.name << ": " << outcome.error().text;
+      ASSERT_LE(c.expected_log.size(), host.log.size()) << c.name;
+      EXPECT_EQ(c.expected_log, Log(host.log.begin(), host.log.begin() + std::ssize(c.expected_log))) << c.name;
+    } else {
+      ASSERT_FALSE(outcome.ok()) << c.name;
+      EXPECT_EQ(c.expected, outcome.error().text) << c.name;
+      EXPECT_EQ(c.expected_log, host.log) << c.name;
+    }
+  }
 }
-
-TEST(BringUp, RefusalsChangeNothing) {
-  {
-    RecordingHost host;
-    host.root = false;
-    const Status outcome = bring_up(host, reader(host));
-    ASSERT_FALSE(outcome.ok());
-    EXPECT_EQ("must run as root (pkexec)", outcome.error().text);
-    EXPECT_EQ((std::vector<std::string>{"reset_search_path", "is_root?"}), host.log);
-  }
-  {
-    RecordingHost host;
-    const Status outcome =
-        bring_up(host, [] { return Result<TunnelConfig>(fail("config json: EOF at line 1 column 0")); });
-    ASSERT_FALSE(outcome.ok());
-    EXPECT_EQ("config json: EOF at line 1 column 0", outcome.error().text);
-    EXPECT_EQ((std::vector<std::string>{"reset_search_path", "is_root?"}), host.log);
-  }
-  {
-    RecordingHost host;
-    const Status outcome = bring_up(host, reader(host, [] { return document({}); }));
-    EXPECT_FALSE(outcome.ok());
-    EXPECT_EQ((std::vector<std::string>{"reset_search_path", "is_root?", "read_config?"}), host.log);
-  }
-  {
-    RecordingHost host;
-    host.tools_on_path.erase("wg");
-    const Status outcome = bring_up(host, reader(host));
-    ASSERT_FALSE(outcome.ok());
-    EXPECT_EQ("wg_missing", outcome.error().text);
-    EXPECT_TRUE(host.actions().empty());
-  }
-}
-
-struct FailingStep {
-  const char* name;
-  const char* prefix;
-  const char* expected_error;
-};
-
-class BringUpRollback : public ::testing::TestWithParam<FailingStep> {};
-
-TEST_P(BringUpRollback, TearsDownOnceAndReturnsTheStepsText) {
-  RecordingHost host = typical_host();
-  host.fail(GetParam().prefix, "step failed");
-  // The cleanup's own failure must not replace the step's text.
-  host.fail("ip link del", "cleanup failed");
-  host.link = true;
-  const Status outcome = bring_up(host, reader(host));
-  ASSERT_FALSE(outcome.ok());
-  EXPECT_EQ(GetParam().expected_error, outcome.error().text);
-
-  const std::vector<std::string> actions = host.actions();
-  const auto cleanups = std::count(actions.begin(), actions.end(), RULE_DELETIONS[0]);
-  EXPECT_EQ(2, cleanups) << "clean start and rollback";
-  // The failing command is the last one before the rollback starts.
-  const std::size_t rollback = actions.size() - RULE_DELETIONS.size() - 1;
-  EXPECT_TRUE(actions[rollback - 1].find(GetParam().prefix) != std::string::npos) << actions[rollback - 1];
-  EXPECT_EQ(RULE_DELETIONS + std::vector<std::string>{"run_tool: ip link del dev ferroglade"},
-            std::vector<std::string>(actions.begin() + static_cast<std::ptrdiff_t>(rollback), actions.end()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, BringUpRollback,
-                         ::testing::Values(FailingStep{"create_link", "ip link add", "wireguard_module: step failed"},
-                                           FailingStep{"configure_peer", "wg set", "step failed"},
-                                           FailingStep{"assign_address", "ip -4 address add", "step failed"},
-                                           FailingStep{"set_mtu_and_up", "ip link set", "step failed"},
-                                           FailingStep{"route", "ip -4 route add", "step failed"},
-                                           FailingStep{"tunnel_rule", "ip -4 rule add not", "step failed"},
-                                           FailingStep{"main_rule", "ip -4 rule add table main", "step failed"},
-                                           FailingStep{"dns", "resolvectl dns", "step failed"}),
-                         [](const ::testing::TestParamInfo<FailingStep>& info) {
-                           return std::string(info.param.name);
-                         });
 
 TEST(BringUp, PrivateKeyReachesOnlyWgsInput) {
-  for (const char* failing : {"", "wg set", "ip -4 address add", "resolvectl dns"}) {
+  const std::string key(PRIVATE_KEY);
+  const struct {
+    const char* failing;  // "": nothing fails
+    std::string failure;
+    const char* expected;
+  } cases[] = {
+      {"", "", nullptr},
+      // wg is not ours: should it quote its input, the key must not travel on.
+      {"wg set", "wg set: `" + key + "' is not a key: " + key, "wg set: `(private key)' is not a key: (private key)"},
+      {"ip -4 address add", "failed", "failed"},
+      {"resolvectl dns", "failed", "failed"},
+  };
+  for (const auto& c : cases) {
     RecordingHost host = typical_host();
-    if (*failing != '\0') {
-      host.fail(failing, "failed");
+    if (*c.failing != '\0') {
+      host.fail(c.failing, c.failure);
     }
     const Status outcome = bring_up(host, reader(host));
     for (const std::string& entry : host.log) {
@@ -168,33 +114,47 @@ TEST(BringUp, PrivateKeyReachesOnlyWgsInput) {
         EXPECT_GT(at, entry.find(" <<< ")) << entry;
       }
     }
-    if (!outcome.ok()) {
-      EXPECT_EQ(std::string::npos, outcome.error().text.find(PRIVATE_KEY));
+    if (c.expected == nullptr) {
+      EXPECT_TRUE(outcome.ok()) << outcome.error().text;
+    } else {
+      ASSERT_FALSE(outcome.ok()) << c.failing;
+      EXPECT_EQ(c.expected, outcome.error().text);
     }
   }
 }
 
-// Absent dns and foreign namespaces are the DNS step's own business; here only
-// the hand-over matters: the server reaches the backend in canonical form.
-TEST(BringUp, HandsTheDnsServerOnInCanonicalForm) {
-  RecordingHost host = typical_host();
-  const auto full_form = [] { return document({"0.0.0.0/0"}, "2001:0db8:0000:0000:0000:0000:0000:0053"); };
-  EXPECT_TRUE(bring_up(host, reader(host, full_form)).ok());
-  const std::vector<std::string> actions = host.actions();
-  EXPECT_NE(actions.end(),
-            std::find(actions.begin(), actions.end(), "run_tool: resolvectl dns ferroglade 2001:db8::53"));
+TEST(BringUp, SrcValidMarkIsWrittenAfterBothRulesAndItsFailureIgnored) {
+  const std::string main_rule = "run_tool: ip -4 rule add table main suppress_prefixlength 0 pref 32740";
+  const std::string write = "write_file: /proc/sys/net/ipv4/conf/all/src_valid_mark <<< 1";
+  RecordingHost unwritable = typical_host();
+  unwritable.write_succeeds = false;
+  const Status outcome = bring_up(unwritable, reader(unwritable));
+  EXPECT_TRUE(outcome.ok()) << outcome.error().text;
+  const auto written = std::find(unwritable.log.begin(), unwritable.log.end(), write);
+  ASSERT_NE(unwritable.log.end(), written);
+  EXPECT_EQ(main_rule, *(written - 1));
+  EXPECT_EQ(1, std::count(unwritable.log.begin(), unwritable.log.end(), write));
+
+  RecordingHost refused = typical_host();
+  refused.fail("ip -4 rule add table main", "refused");
+  EXPECT_EQ("refused", bring_up(refused, reader(refused)).error().text);
+  EXPECT_EQ(0, std::count(refused.log.begin(), refused.log.end(), write));
 }
 
-TEST(BringUp, HostWithoutIpv6WarnsPerFailingEntryThenSetsDns) {
-  RecordingHost host = typical_host();
-  host.ipv6 = false;
-  host.fail("ip -6", "ip -6 route add: RTNETLINK answers: Operation not supported");
-  EXPECT_TRUE(bring_up(host, reader(host, [] { return document({"0.0.0.0/0", "::/0", "fd00::/64"}); })).ok());
-  const std::vector<std::string> actions = host.actions();
-  const std::string warning =
-      "warn: warning: no IPv6 on this system: ip -6 route add: RTNETLINK answers: Operation not supported\n";
-  EXPECT_EQ(2, std::count(actions.begin(), actions.end(), warning));
-  EXPECT_EQ("tool_succeeds: resolvectl default-route ferroglade true", actions.back());
+// Once systemd-resolved has the server, a failing step must not end in a second
+// record with resolvconf.
+TEST(BringUp, ResolvedFailureDoesNotFallBackToResolvconf) {
+  for (const char* failing : {"resolvectl dns", "resolvectl domain"}) {
+    RecordingHost host = typical_host();
+    host.tools_on_path.insert("resolvconf");
+    host.fail(failing, "resolvectl: Failed");
+    const Status outcome = bring_up(host, reader(host));
+    ASSERT_FALSE(outcome.ok()) << failing;
+    EXPECT_EQ("resolvectl: Failed", outcome.error().text);
+    for (const std::string& action : host.actions()) {
+      EXPECT_FALSE(action.starts_with("resolver:")) << failing << ": " << action;
+    }
+  }
 }
 
 }  // namespace

@@ -3,16 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "linux/system_error.hpp"
 #include "linux/tool_runner.hpp"
 
 namespace ferroglade {
 namespace {
-
-TEST(SystemErrorText, NamesTheErrorAndItsNumber) {
-  EXPECT_EQ("No such file or directory (os error 2)", system_error_text(2));
-  EXPECT_EQ("Broken pipe (os error 32)", system_error_text(32));
-}
 
 TEST(PrepareProcess, IgnoresSigpipeAndWaitsForToolsEvenIfSigchldWasIgnored) {
   struct sigaction saved_pipe {};

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -10,9 +8,12 @@
 #include <vector>
 
 #include "linux/host_probes.hpp"
+#include "unit/test_support.hpp"
 
 namespace ferroglade {
 namespace {
+
+using testing::ScopedPath;
 
 TEST(StatusTextSaysRoot, DecidesOnTheEffectiveIdOfTheFirstUidLine) {
   const std::vector<std::pair<std::string_view, bool>> cases = {
@@ -37,7 +38,7 @@ TEST(StatusTextSaysRoot, DecidesOnTheEffectiveIdOfTheFirstUidLine) {
       {"Name:\t\xFF\nUid:\t0\t0\n", false},  // not UTF-8 anywhere in the file
   };
   for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(expected, status_text_says_root(text)) << testing::PrintToString(std::string(text));
+    EXPECT_EQ(expected, status_text_says_root(text)) << ::testing::PrintToString(std::string(text));
   }
 }
 
@@ -72,34 +73,7 @@ TEST(CandidatePath, JoinsWithOneSlash) {
   EXPECT_EQ("bin/wg", candidate_path("bin", "wg"));
 }
 
-/// Sets PATH (or unsets it) for one test and restores it afterwards.
-class ScopedPath {
- public:
-  explicit ScopedPath(const char* value) {
-    if (const char* old = std::getenv("PATH")) {
-      saved_ = old;
-    }
-    if (value == nullptr) {
-      ::unsetenv("PATH");
-    } else {
-      ::setenv("PATH", value, 1);
-    }
-  }
-  ScopedPath(const ScopedPath&) = delete;
-  ScopedPath& operator=(const ScopedPath&) = delete;
-  ~ScopedPath() {
-    if (saved_) {
-      ::setenv("PATH", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("PATH");
-    }
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
-class ToolOnPath : public testing::Test {
+class ToolOnPath : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "probes-XXXXXX").string();
@@ -124,38 +98,32 @@ class ToolOnPath : public testing::Test {
   std::filesystem::path saved_cwd_;
 };
 
-TEST_F(ToolOnPath, FindsRegularFilesOnlyWithoutCheckingPermissions) {
-  const std::string bin = (dir_ / "bin").string();
-  const ScopedPath path(("/nonexistent:" + bin).c_str());
-  EXPECT_TRUE(tool_on_path("plain"));
-  EXPECT_TRUE(tool_on_path("linked"));
-  EXPECT_FALSE(tool_on_path("dangling"));
-  EXPECT_FALSE(tool_on_path("folder"));
-  EXPECT_FALSE(tool_on_path("absent"));
-}
-
-TEST_F(ToolOnPath, EmptyEntryMeansTheWorkingDirectory) {
+// Found means a regular file, or a link to one, whatever its permissions: the
+// run then reports why it cannot start.
+TEST_F(ToolOnPath, FindsRegularFilesAndSearchesEmptyEntriesInTheWorkingDirectory) {
   std::filesystem::current_path(dir_ / "cwd");
-  {
-    const ScopedPath path("/nonexistent::/also-not");
-    EXPECT_TRUE(tool_on_path("here"));
-  }
-  {
-    const ScopedPath path(nullptr);  // unset PATH is one empty entry
-    EXPECT_TRUE(tool_on_path("here"));
-  }
-  {
-    const ScopedPath path("/nonexistent:/also-not");
-    EXPECT_FALSE(tool_on_path("here"));
-  }
-  {
-    const ScopedPath path(("\xFF:" + (dir_ / "bin").string()).c_str());  // not UTF-8: searched as empty
-    EXPECT_TRUE(tool_on_path("here"));
-    EXPECT_FALSE(tool_on_path("plain"));
+  const std::string bin = (dir_ / "bin").string();
+  const struct {
+    std::optional<std::string> path;  // nullopt: unset
+    const char* name;
+    bool found;
+  } cases[] = {
+      {"/nonexistent:" + bin, "plain", true},
+      {"/nonexistent:" + bin, "linked", true},
+      {"/nonexistent:" + bin, "dangling", false},
+      {"/nonexistent:" + bin, "folder", false},
+      {"/nonexistent:" + bin, "absent", false},
+      {"/nonexistent::/also-not", "here", true},
+      {std::nullopt, "here", true},  // unset PATH is one empty entry
+      {"/nonexistent:/also-not", "here", false},
+      {"\xFF:" + bin, "here", true},  // not UTF-8: searched as one empty entry
+      {"\xFF:" + bin, "plain", false},
+  };
+  for (const auto& c : cases) {
+    const ScopedPath path(c.path ? c.path->c_str() : nullptr);
+    EXPECT_EQ(c.found, tool_on_path(c.name)) << c.path.value_or("(unset)") << " " << c.name;
   }
 }
-
-TEST(IsRoot, AgreesWithTheEffectiveUserId) { EXPECT_EQ(::geteuid() == 0, is_root()); }
 
 }  // namespace
 }  // namespace ferroglade

@@ -1,10 +1,7 @@
 #pragma once
 // A Host that runs nothing: it logs every call in order and answers from a script.
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <limits>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,7 +9,6 @@
 #include <vector>
 
 #include "linux/host.hpp"
-#include "main/addresses.hpp"
 
 namespace ferroglade::testing {
 
@@ -47,14 +43,11 @@ class RecordingHost final : public Host {
 
   /// Commands whose shown text starts with `prefix` fail with `error` in
   /// run_tool and run_tool_with_input; the first matching script wins.
-  void fail(std::string prefix, Error error) { failures_.emplace_back(std::move(prefix), std::move(error)); }
-  void fail(std::string prefix, std::string text) { fail(std::move(prefix), Error{std::move(text)}); }
+  void fail(std::string prefix, std::string text) { failures_.emplace_back(std::move(prefix), Error{std::move(text)}); }
 
-  /// tool_succeeds answers true for commands starting with `prefix`, `times`
-  /// times, then false. Unscripted commands answer false.
-  void succeed(std::string prefix, std::size_t times = std::numeric_limits<std::size_t>::max()) {
-    successes_.push_back({std::move(prefix), times});
-  }
+  /// tool_succeeds answers true for commands starting with `prefix`; unscripted
+  /// commands answer false.
+  void succeed(std::string prefix) { successes_.push_back(std::move(prefix)); }
 
   /// The log without probes and the search path reset: only what changes the host or prints.
   [[nodiscard]] std::vector<std::string> actions() const {
@@ -75,18 +68,10 @@ class RecordingHost final : public Host {
   }
 
   bool tool_succeeds(const CommandLine& command) override {
-    log.push_back("tool_succeeds: " + show(command));
     const std::string shown = show(command);
-    for (Success& success : successes_) {
-      if (shown.starts_with(success.prefix)) {
-        if (success.times == 0) {
-          return false;
-        }
-        --success.times;
-        return true;
-      }
-    }
-    return false;
+    log.push_back("tool_succeeds: " + shown);
+    return std::any_of(successes_.begin(), successes_.end(),
+                       [&shown](const std::string& prefix) { return shown.starts_with(prefix); });
   }
 
   Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) override {
@@ -111,11 +96,6 @@ class RecordingHost final : public Host {
   void warn(std::string_view line) override { log.push_back("warn: " + std::string(line)); }
 
  private:
-  struct Success {
-    std::string prefix;
-    std::size_t times;
-  };
-
   bool probe(std::string entry, bool answer) {
     log.push_back(std::move(entry));
     return answer;
@@ -132,33 +112,7 @@ class RecordingHost final : public Host {
   }
 
   std::vector<std::pair<std::string, Error>> failures_;
-  std::vector<Success> successes_;
-};
-
-inline IpAddress ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  IpAddress address;
-  address.bytes = {a, b, c, d};
-  return address;
-}
-
-inline IpAddress ipv6(std::array<std::uint16_t, 8> groups) {
-  IpAddress address;
-  address.family = Family::ipv6;
-  for (std::size_t i = 0; i < groups.size(); ++i) {
-    address.bytes[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
-    address.bytes[2 * i + 1] = static_cast<std::uint8_t>(groups[i] & 0xff);
-  }
-  return address;
-}
-
-inline IpNetwork network(IpAddress address, std::uint8_t prefix_length) { return {address, prefix_length}; }
-
-// What a teardown with no rules to delete shows in actions().
-inline const std::vector<std::string> RULE_DELETIONS{
-    "tool_succeeds: ip -4 rule del pref 32741 not fwmark 51821 table 51821",
-    "tool_succeeds: ip -4 rule del pref 32740 table main suppress_prefixlength 0",
-    "tool_succeeds: ip -6 rule del pref 32741 not fwmark 51821 table 51821",
-    "tool_succeeds: ip -6 rule del pref 32740 table main suppress_prefixlength 0",
+  std::vector<std::string> successes_;
 };
 
 }  // namespace ferroglade::testing

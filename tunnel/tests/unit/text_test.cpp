@@ -93,18 +93,5 @@ TEST(Trim, RemovesUnicodeWhiteSpaceFromBothEndsOnly) {
   }
 }
 
-TEST(SplitWhiteSpace, DropsEmptyFields) {
-  using Fields = std::vector<std::string_view>;
-  EXPECT_EQ(Fields{}, split_white_space(""));
-  EXPECT_EQ(Fields{}, split_white_space(" \t "));
-  EXPECT_EQ((Fields{"Uid:", "1000", "0", "0", "0"}), split_white_space("Uid:\t1000\t0\t0\t0"));
-  EXPECT_EQ((Fields{"a", "b"}), split_white_space("\xE2\x80\x83"
-                                                  "a  \xC2\xA0 b\n"));
-  EXPECT_EQ((Fields{"a\xFF"
-                    "b"}),
-            split_white_space(" a\xFF"
-                              "b "));
-}
-
 }  // namespace
 }  // namespace ferroglade
