@@ -471,6 +471,18 @@ Result<char> JsonReader::begin_array_or_object(std::string_view expectation) {
   return c;
 }
 
+Status JsonReader::separator(char close) {
+  ++pos_;
+  skip_white_space();
+  if (at_end()) {
+    return error_at(EOF_VALUE, pos_);
+  }
+  if (input_[pos_] == close) {
+    return peek_error("trailing comma");
+  }
+  return {};
+}
+
 Status JsonReader::begin_array(std::string_view expectation) {
   skip_white_space();
   if (at_end()) {
@@ -499,13 +511,8 @@ Result<bool> JsonReader::next_element(bool first) {
   if (c != ',') {
     return peek_error("expected `,` or `]`");
   }
-  ++pos_;
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
-  }
-  if (input_[pos_] == ']') {
-    return peek_error("trailing comma");
+  if (Status next = separator(']'); !next) {
+    return std::move(next).error();
   }
   return true;
 }
@@ -544,13 +551,8 @@ Result<bool> JsonReader::next_member(bool first, std::string& name) {
     if (c != ',') {
       return peek_error("expected `,` or `}`");
     }
-    ++pos_;
-    skip_white_space();
-    if (at_end()) {
-      return error_at(EOF_VALUE, pos_);
-    }
-    if (input_[pos_] == '}') {
-      return peek_error("trailing comma");
+    if (Status next = separator('}'); !next) {
+      return std::move(next).error();
     }
   }
   if (input_[pos_] != '"') {

@@ -71,6 +71,8 @@ class JsonReader {
   /// Positioned just after the byte under the cursor (or at the end of input).
   [[nodiscard]] Error peek_error(std::string_view message) const;
   [[nodiscard]] Error invalid_type(std::string_view expectation);
+  /// Consumes the ',' under the cursor; a value must follow before `close`.
+  [[nodiscard]] Status separator(char close);
   [[nodiscard]] Status scan_literal(std::string_view rest);
   [[nodiscard]] Status scan_string(std::string* out);
   [[nodiscard]] Status scan_escape(std::string* out);
