@@ -79,7 +79,10 @@ TEST_F(ToolRunner, ToolsStartWithNoSignalBlocked) {
   (void)sigemptyset(&blocked);
   (void)sigaddset(&blocked, SIGTERM);
   ASSERT_EQ(0, ::sigprocmask(SIG_BLOCK, &blocked, &saved));
-  add_tool("mask", "grep SigBlk /proc/$$/status >&2; exit 1");
+  // Read by the shell itself: a forked grep would race the shell blocking signals around its fork.
+  add_tool("mask",
+           "while read -r key value; do [ \"$key\" = SigBlk: ] && printf '%s\\t%s\\n' \"$key\" \"$value\" >&2; "
+           "done </proc/self/status; exit 1");
   const std::string mask = error_text(run_tool({"mask", "x"}));
   (void)::sigprocmask(SIG_SETMASK, &saved, nullptr);
   EXPECT_EQ("mask x: SigBlk:\t0000000000000000", mask);
