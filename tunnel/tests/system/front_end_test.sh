@@ -57,6 +57,16 @@ status_into_broken_pipe() {
   expect_outcome 1 "" $'error: standard output: Broken pipe (os error 32)\n'
 }
 
+# Without a usable /dev/null a closed descriptor would be taken by the next file
+# opened, so the program stops before doing anything.
+no_dev_null_for_closed_input() {
+  : >"$FH/not-null"
+  mount --bind "$FH/not-null" /dev/null
+  mount -o remount,bind,ro /dev/null
+  fh_run status <&-
+  expect_outcome 1 "" $'error: /dev/null: Read-only file system (os error 30)\n'
+}
+
 up_with_stdin_closed() {
   fh_run up <&-
   expect_outcome 1 "" $'error: config json: EOF while parsing a value at line 1 column 0\n'
@@ -92,6 +102,7 @@ fh_case "down refused as nobody" refused_as_nobody down
 fh_case "down with arguments refused as nobody" refused_as_nobody down now
 fh_case "status with closed standard streams" status_closed_streams
 fh_case "status into a pipe nobody reads" status_into_broken_pipe
+fh_case "no usable /dev/null for a closed descriptor" no_dev_null_for_closed_input
 fh_case "up with standard input closed" up_with_stdin_closed
 fh_case "up failing with standard error closed" up_error_with_stderr_closed
 fh_case "down ignores further arguments" down_ignores_extra_arguments
