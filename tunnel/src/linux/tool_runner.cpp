@@ -150,6 +150,38 @@ int make_pipe(Fd& reading, Fd& writing) {
   return 0;
 }
 
+/// The tool's ends of its standard streams, kept open until it has been started.
+struct ToolEnds {
+  Fd null_device;
+  std::array<Fd, 3> pipes;
+  /// The descriptor each of 0, 1 and 2 is duplicated from; -1 leaves it inherited.
+  std::array<int, 3> sources = {-1, -1, -1};
+};
+
+/// 0, or the error number; the program's ends of the pipes go to `child`.
+int connect_streams(Streams streams, Child& child, ToolEnds& ends) {
+  const std::array<Fd*, 3> own_ends = {&child.input, &child.output, &child.errors};
+  const std::array<Stream, 3> kinds = {streams.input, streams.output, streams.errors};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (kinds[i] == Stream::null_device) {
+      if (!ends.null_device.is_open()) {
+        ends.null_device = Fd(::open("/dev/null", O_RDWR | O_CLOEXEC));
+        if (!ends.null_device.is_open()) {
+          return errno;
+        }
+      }
+      ends.sources[i] = ends.null_device.get();
+    } else if (kinds[i] == Stream::pipe) {
+      const int failed = i == 0 ? make_pipe(ends.pipes[i], *own_ends[i]) : make_pipe(*own_ends[i], ends.pipes[i]);
+      if (failed != 0) {
+        return failed;
+      }
+      ends.sources[i] = ends.pipes[i].get();
+    }
+  }
+  return 0;
+}
+
 /// Starts `command` by bare name through PATH. The error is the bare text.
 Result<Child> start(const CommandLine& command, Streams streams) {
   if (command.empty()) {
@@ -159,32 +191,14 @@ Result<Child> start(const CommandLine& command, Streams streams) {
     return fail(std::string(NUL_IN_ARGUMENT));
   }
   Child child;
-  Fd null_device;
-  std::array<Fd, 3> tool_ends;
-  const std::array<Fd*, 3> own_ends = {&child.input, &child.output, &child.errors};
-  const std::array<Stream, 3> kinds = {streams.input, streams.output, streams.errors};
-  std::array<int, 3> sources = {-1, -1, -1};
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (kinds[i] == Stream::null_device) {
-      if (!null_device.is_open()) {
-        null_device = Fd(::open("/dev/null", O_RDWR | O_CLOEXEC));
-        if (!null_device.is_open()) {
-          return fail(system_error_text(errno));
-        }
-      }
-      sources[i] = null_device.get();
-    } else if (kinds[i] == Stream::pipe) {
-      const int failed = i == 0 ? make_pipe(tool_ends[i], *own_ends[i]) : make_pipe(*own_ends[i], tool_ends[i]);
-      if (failed != 0) {
-        return fail(system_error_text(failed));
-      }
-      sources[i] = tool_ends[i].get();
-    }
+  ToolEnds ends;
+  if (const int failed = connect_streams(streams, child, ends); failed != 0) {
+    return fail(system_error_text(failed));
   }
   // Descriptors 0 to 2 are always open (the front end sees to it), so no end above can
   // sit on a target that an earlier dup2 replaces.
   SpawnSetup setup;
-  if (const int failed = setup.prepare(sources); failed != 0) {
+  if (const int failed = setup.prepare(ends.sources); failed != 0) {
     return fail(system_error_text(failed));
   }
   std::vector<char*> argv;

@@ -46,48 +46,52 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
+void append_escaped(std::string& out, unsigned code) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  switch (code) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case 0:
+      out += "\\0";
+      break;
+    default:
+      out += "\\u{";
+      if (code >= 0x10) {
+        out += HEX[code >> 4];
+      }
+      out += HEX[code & 0xF];
+      out += '}';
+  }
+}
+
 // A string found where something else was expected, quoted with backslash escapes for the
 // quote, the backslash and the control characters.
 std::string quoted(std::string_view text) {
-  static constexpr char HEX[] = "0123456789abcdef";
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    unsigned code = c;
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0U;
     // C1 controls arrive as the two bytes C2 80..C2 9F.
-    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
-        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
-      code = static_cast<unsigned char>(text[++i]);
-    } else if (c >= 0x20 && c != 0x7F && c != '"' && c != '\\') {
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      append_escaped(out, next);
+      ++i;
+    } else if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+      append_escaped(out, c);
+    } else {
       out += static_cast<char>(c);
-      continue;
-    }
-    switch (code) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case 0:
-        out += "\\0";
-        break;
-      default:
-        out += "\\u{";
-        if (code >= 0x10) {
-          out += HEX[code >> 4];
-        }
-        out += HEX[code & 0xF];
-        out += '}';
     }
   }
   out += '"';
@@ -124,8 +128,10 @@ bool overflows(std::string_view text) {
   return place + exponent > 0;
 }
 
+}  // namespace
+
 // One bit per open bracket: set for "{", clear for "[".
-class BracketStack {
+class JsonReader::BracketStack {
  public:
   void push(bool object) {
     if (depth_ % 64 == 0) {
@@ -151,8 +157,6 @@ class BracketStack {
   std::size_t depth_ = 0;
 };
 
-}  // namespace
-
 Error JsonReader::error_at(std::string_view message, std::size_t offset) const {
   const std::string_view before = input_.substr(0, offset);
   const auto line = 1 + std::count(before.begin(), before.end(), '\n');
@@ -166,6 +170,8 @@ Error JsonReader::error_at(std::string_view message, std::size_t offset) const {
 Error JsonReader::peek_error(std::string_view message) const {
   return error_at(message, std::min(pos_ + 1, input_.size()));
 }
+
+bool JsonReader::at_number() const { return input_[pos_] == '-' || is_decimal_digit(input_[pos_]); }
 
 void JsonReader::skip_white_space() {
   while (!at_end()) {
@@ -321,10 +327,8 @@ Status JsonReader::scan_unicode_escape(std::string* out) {
   return {};
 }
 
-Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
-  const std::size_t start = pos_;
-  const bool negative = input_[pos_] == '-';
-  if (negative) {
+Result<bool> JsonReader::scan_number_text() {
+  if (input_[pos_] == '-') {
     ++pos_;
   }
   // A digit is required at each of these three places. A number cut off there ("-", "1.", "1e")
@@ -370,19 +374,25 @@ Result<JsonReader::Number> JsonReader::scan_number(bool evaluate) {
     }
     digits();
   }
-  Number number;
-  if (!evaluate) {
-    return number;
-  }
+  return integer;
+}
 
+Result<JsonReader::Number> JsonReader::scan_number() {
+  const std::size_t start = pos_;
+  const bool negative = input_[pos_] == '-';
+  Result<bool> integer = scan_number_text();
+  if (!integer) {
+    return std::move(integer).error();
+  }
+  Number number;
   const char* first = input_.data() + start;
   const char* last = input_.data() + pos_;
-  if (integer && !negative) {
+  if (integer.value() && !negative) {
     const auto parsed = std::from_chars(first, last, number.unsigned_value);
     if (parsed.ec == std::errc()) {
       return number;
     }
-  } else if (integer) {
+  } else if (integer.value()) {
     // -0 is not a negative integer; it stays a floating-point value.
     const auto parsed = std::from_chars(first, last, number.negative_value);
     if (parsed.ec == std::errc() && number.negative_value != 0) {
@@ -443,10 +453,10 @@ Error JsonReader::invalid_type(std::string_view expectation) {
       found = "map";
       break;
     default: {
-      if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
+      if (!at_number()) {
         return peek_error("expected value");
       }
-      Result<Number> number = scan_number(true);
+      Result<Number> number = scan_number();
       if (!number) {
         return std::move(number).error();
       }
@@ -609,10 +619,10 @@ Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_v
   if (at_end()) {
     return error_at(EOF_VALUE, pos_);
   }
-  if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
+  if (!at_number()) {
     return invalid_type(expectation);
   }
-  Result<Number> number = scan_number(true);
+  Result<Number> number = scan_number();
   if (!number) {
     return std::move(number).error();
   }
@@ -626,6 +636,75 @@ Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_v
   return fail_here(message);
 }
 
+Status JsonReader::skip_scalar() {
+  switch (input_[pos_]) {
+    case 'n':
+      ++pos_;
+      return scan_literal("ull");
+    case 't':
+      ++pos_;
+      return scan_literal("rue");
+    case 'f':
+      ++pos_;
+      return scan_literal("alse");
+    case '"':
+      ++pos_;
+      return scan_string(nullptr);
+    default:
+      break;
+  }
+  if (!at_number()) {
+    return peek_error("expected value");
+  }
+  if (Result<bool> number = scan_number_text(); !number) {
+    return std::move(number).error();
+  }
+  return {};
+}
+
+Result<bool> JsonReader::skip_to_next_element(BracketStack& open, bool after_value) {
+  // After a value a comma or a closing bracket follows; after an opening bracket, a closing
+  // bracket or the first element.
+  while (true) {
+    skip_white_space();
+    if (at_end()) {
+      return error_at(open.top_is_object() ? EOF_OBJECT : EOF_LIST, pos_);
+    }
+    const char c = input_[pos_];
+    if (after_value && c == ',') {
+      ++pos_;
+      return true;
+    }
+    if (c != (open.top_is_object() ? '}' : ']')) {
+      if (after_value) {
+        return peek_error(open.top_is_object() ? "expected `,` or `}`" : "expected `,` or `]`");
+      }
+      return false;
+    }
+    ++pos_;
+    open.pop();
+    if (open.empty()) {
+      return false;
+    }
+    after_value = true;
+  }
+}
+
+Status JsonReader::skip_member_name(bool after_comma) {
+  skip_white_space();
+  if (at_end()) {
+    return error_at(after_comma ? EOF_VALUE : EOF_OBJECT, pos_);
+  }
+  if (input_[pos_] != '"') {
+    return peek_error("key must be a string");
+  }
+  ++pos_;
+  if (Status key = scan_string(nullptr); !key) {
+    return key;
+  }
+  return member_colon();
+}
+
 Status JsonReader::skip_value() {
   BracketStack open;
   while (true) {
@@ -633,89 +712,27 @@ Status JsonReader::skip_value() {
     if (at_end()) {
       return error_at(EOF_VALUE, pos_);
     }
-    bool opened = false;
-    Status scanned;
-    switch (input_[pos_]) {
-      case 'n':
-        ++pos_;
-        scanned = scan_literal("ull");
-        break;
-      case 't':
-        ++pos_;
-        scanned = scan_literal("rue");
-        break;
-      case 'f':
-        ++pos_;
-        scanned = scan_literal("alse");
-        break;
-      case '"':
-        ++pos_;
-        scanned = scan_string(nullptr);
-        break;
-      case '[':
-      case '{':
-        open.push(input_[pos_++] == '{');
-        opened = true;
-        break;
-      default:
-        if (input_[pos_] != '-' && !is_decimal_digit(input_[pos_])) {
-          return peek_error("expected value");
-        }
-        if (Result<Number> number = scan_number(false); !number) {
-          return std::move(number).error();
-        }
-    }
-    if (!scanned) {
+    const char c = input_[pos_];
+    const bool opened = c == '[' || c == '{';
+    if (opened) {
+      open.push(c == '{');
+      ++pos_;
+    } else if (Status scanned = skip_scalar(); !scanned) {
       return scanned;
     }
-    if (!opened && open.empty()) {
+    if (open.empty()) {
       return {};
     }
-
-    // After a value a comma or a closing bracket follows; after an opening bracket, a closing
-    // bracket or the first element.
-    bool after_value = !opened;
-    bool after_comma = false;
-    while (true) {
-      skip_white_space();
-      if (at_end()) {
-        return error_at(open.top_is_object() ? EOF_OBJECT : EOF_LIST, pos_);
-      }
-      const char c = input_[pos_];
-      if (after_value && c == ',') {
-        ++pos_;
-        after_comma = true;
-        break;
-      }
-      if (c == (open.top_is_object() ? '}' : ']')) {
-        ++pos_;
-        open.pop();
-        if (open.empty()) {
-          return {};
-        }
-        after_value = true;
-        continue;
-      }
-      if (after_value) {
-        return peek_error(open.top_is_object() ? "expected `,` or `}`" : "expected `,` or `]`");
-      }
-      break;
+    Result<bool> after_comma = skip_to_next_element(open, !opened);
+    if (!after_comma) {
+      return std::move(after_comma).error();
     }
-
+    if (open.empty()) {
+      return {};
+    }
     if (open.top_is_object()) {
-      skip_white_space();
-      if (at_end()) {
-        return error_at(after_comma ? EOF_VALUE : EOF_OBJECT, pos_);
-      }
-      if (input_[pos_] != '"') {
-        return peek_error("key must be a string");
-      }
-      ++pos_;
-      if (Status key = scan_string(nullptr); !key) {
-        return key;
-      }
-      if (Status colon = member_colon(); !colon) {
-        return colon;
+      if (Status name = skip_member_name(after_comma.value()); !name) {
+        return name;
       }
     }
   }

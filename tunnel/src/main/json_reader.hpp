@@ -65,8 +65,11 @@ class JsonReader {
 
  private:
   struct Number;
+  class BracketStack;
 
   [[nodiscard]] bool at_end() const { return pos_ == input_.size(); }
+  /// Whether a number starts under the cursor (which is not at the end).
+  [[nodiscard]] bool at_number() const;
   [[nodiscard]] Error error_at(std::string_view message, std::size_t offset) const;
   /// Positioned just after the byte under the cursor (or at the end of input).
   [[nodiscard]] Error peek_error(std::string_view message) const;
@@ -78,7 +81,16 @@ class JsonReader {
   [[nodiscard]] Status scan_escape(std::string* out);
   [[nodiscard]] Status scan_unicode_escape(std::string* out);
   [[nodiscard]] Result<std::uint16_t> scan_hex4();
-  [[nodiscard]] Result<Number> scan_number(bool evaluate);
+  /// Consumes a number's text; true when it has neither fraction nor exponent.
+  [[nodiscard]] Result<bool> scan_number_text();
+  [[nodiscard]] Result<Number> scan_number();
+  /// A literal, string or number under the cursor, for syntax only.
+  [[nodiscard]] Status skip_scalar();
+  /// Inside `open`, past commas and closing brackets: true when a comma was consumed, false
+  /// when the first element of a fresh bracket follows or `open` has become empty.
+  [[nodiscard]] Result<bool> skip_to_next_element(BracketStack& open, bool after_value);
+  /// A member's name and its ":"; `after_comma` picks the message for an input that ends first.
+  [[nodiscard]] Status skip_member_name(bool after_comma);
   /// "integer `<n>`" or "floating point `<x>`", as the number is named in messages.
   [[nodiscard]] static std::string describe_number(const Number& number);
   [[nodiscard]] std::size_t raw_string_length() const;
