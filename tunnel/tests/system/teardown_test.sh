@@ -15,8 +15,7 @@ down_scenario() {
 }
 
 rules_left() {
-  expect_eq "rules left" "$1" \
-    "$(fh_rule_count -4 32741) $(fh_rule_count -4 32740) $(fh_rule_count -6 32741) $(fh_rule_count -6 32740)"
+  expect_eq "rules left" "$1" "$(fh_rule_counts)"
 }
 
 installed() {
@@ -37,7 +36,7 @@ twice() {
   expect_log "$(fh_teardown_log 0 0 0 0 resolvconf)"
 }
 
-NO_LINK='[[ ! -e /sys/class/net/ferroglade ]] || fh__fail "link left"'
+NO_LINK=expect_no_link
 fh_case "nothing there" down_scenario "" 0 "" "$FH_RULE_DELS"
 fh_case "nothing there, resolvconf installed" down_scenario "fh_tool resolvconf" 0 "" \
   "$(fh_teardown_log 0 0 0 0 resolvconf)"

@@ -27,13 +27,20 @@ ip_unusable() {
   expect_no_tools
 }
 
+# step_fails TOOL PATTERN EXPECTED BEHAVIOUR...: the error line, and nothing left behind.
+step_fails() {
+  local tool=$1 pattern=$2 expected=$3
+  shift 3
+  fh_when "$tool" "$pattern" "$@"
+  up_fails_with "$expected"
+  expect_no_link
+}
+
 # The link creation's standard error, and what the error line makes of it.
 link_add_fails() {
   local expected=$1
   shift
-  fh_when ip 'link add *' "$@"
-  up_fails_with "wireguard_module: $LINK_ADD: $expected"
-  [[ ! -e /sys/class/net/ferroglade ]] || fh__fail "link left behind"
+  step_fails ip 'link add *' "wireguard_module: $LINK_ADD: $expected" "$@"
 }
 
 link_add_stderr() {
@@ -68,20 +75,14 @@ wg_gets_trimmed_key() {
   if grep -r -q -F -e "$FH_PRIVATE_KEY" "$FH"/calls/*/argv; then fh__fail "private key on a command line"; fi
 }
 
-wg_fails() {
-  local expected=$1
-  shift
-  fh_when wg 'set *' "$@"
-  up_fails_with "$expected"
-  [[ ! -e /sys/class/net/ferroglade ]] || fh__fail "link left behind"
-}
+wg_fails() { step_fails wg 'set *' "$@"; }
 
 wg_quits_unread() {
   fh_when wg 'set *' noread status=1
   fh_config >"$FH/in"
   fh_run --slow-writes up <"$FH/in"
   expect_outcome 1 "" $'error: Broken pipe (os error 32)\n'
-  [[ ! -e /sys/class/net/ferroglade ]] || fh__fail "link left behind"
+  expect_no_link
 }
 
 wg_unusable() {

@@ -260,6 +260,11 @@ fh_rule_count() {
   [[ -f $FH/state/rule$1_$2 ]] && read -r count <"$FH/state/rule$1_$2"
   printf '%s' "$count"
 }
+# The four rule counts: -4 then -6, each the tunnel rule then the main-table rule.
+fh_rule_counts() {
+  printf '%s %s %s %s' "$(fh_rule_count -4 32741)" "$(fh_rule_count -4 32740)" \
+    "$(fh_rule_count -6 32741)" "$(fh_rule_count -6 32740)"
+}
 fh_routes() { [[ -f $FH/state/routes ]] && cat "$FH/state/routes"; }
 
 # A host without IPv6: no /proc/net/if_inet6, and every `ip -6` fails.
@@ -538,6 +543,7 @@ expect_stderr() { expect_file_eq stderr "$FH/err" "$1"; }
 # feed does not matter.
 expect_log() { fh__diff "tool log" "$(printf '%s' "$1")" "$(cat "$FH/log")"; }
 expect_no_tools() { expect_log ""; }
+expect_no_link() { [[ ! -e /sys/class/net/ferroglade ]] || fh__fail "link left behind"; }
 
 # expect_outcome STATUS STDOUT STDERR
 expect_outcome() {
