@@ -5,7 +5,6 @@
 
 #include "linux/host_probes.hpp"
 #include "linux/secret.hpp"
-#include "linux/text.hpp"
 #include "main/routing.hpp"
 
 namespace ferroglade {
@@ -35,9 +34,9 @@ CommandLine peer_command(const ValidatedConfig& config) {
     command.emplace_back("fwmark");
     command.emplace_back(FWMARK);
   }
-  command.insert(command.end(), {"peer", std::string(trim(config.peer_public_key)), "endpoint",
-                                 render_socket_address(config.endpoint), "persistent-keepalive",
-                                 std::to_string(config.keepalive), "allowed-ips", joined_networks(config.allowed_ips)});
+  command.insert(command.end(), {"peer", config.peer_public_key, "endpoint", render_socket_address(config.endpoint),
+                                 "persistent-keepalive", std::to_string(config.keepalive), "allowed-ips",
+                                 joined_networks(config.allowed_ips)});
   return command;
 }
 
@@ -80,9 +79,8 @@ Status create_link(Host& host) {
 }
 
 Status configure_peer(Host& host, const ValidatedConfig& config) {
-  const std::string_view key = trim(config.private_key.view());
-  return without_key(host.run_tool_with_input(InputInstance::key, peer_command(config), config.private_key.view()),
-                     key);
+  const std::string_view key = config.private_key.view();
+  return without_key(host.run_tool_with_input(InputInstance::key, peer_command(config), key), key);
 }
 
 Status assign_address(Host& host, const ValidatedConfig& config) {
