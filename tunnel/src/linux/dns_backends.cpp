@@ -43,7 +43,7 @@ Status set_up_dns(Host& host, const std::optional<std::string>& server) {
   // The host's resolver belongs to the namespace of process 1; pointing it at
   // an interface it cannot see would break name resolution there.
   if (host.in_foreign_netns()) {
-    host.warn(NAMESPACE_WARNING);
+    host.write_error(NAMESPACE_WARNING);
     return {};
   }
   return configure_dns(host, *server);

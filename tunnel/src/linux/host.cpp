@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "linux/descriptor_io.hpp"
 #include "linux/host_probes.hpp"
+#include "linux/system_error.hpp"
 #include "linux/tool_runner.hpp"
 
 namespace ferroglade {
@@ -41,6 +43,31 @@ bool SystemHost::write_file(std::string_view path, std::string_view content) {
   return ::close(fd) == 0 && written;
 }
 
-void SystemHost::warn(std::string_view line) { (void)write_all(STDERR_FILENO, line); }
+Result<std::size_t> SystemHost::read_input(std::span<char> buffer) {
+  std::size_t used = 0;
+  while (used < buffer.size()) {
+    const ssize_t got = ::read(STDIN_FILENO, buffer.data() + used, buffer.size() - used);
+    if (got > 0) {
+      used += static_cast<std::size_t>(got);
+      continue;
+    }
+    if (got == 0 || errno == EBADF) {
+      break;
+    }
+    if (errno != EINTR) {
+      return fail(system_error_text(errno));
+    }
+  }
+  return used;
+}
+
+Status SystemHost::write_output(std::string_view text) {
+  if (const int failed = write_all(STDOUT_FILENO, text); failed != 0) {
+    return fail(system_error_text(failed));
+  }
+  return {};
+}
+
+void SystemHost::write_error(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
 
 }  // namespace ferroglade

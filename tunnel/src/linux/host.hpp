@@ -2,6 +2,8 @@
 // The narrow interface through which bring-up, teardown and DNS touch the host,
 // so that tests can record exactly what they would do.
 
+#include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "linux/result.hpp"
@@ -31,15 +33,21 @@ class Host {
 
   /// Creates or truncates `path` and writes `content`; false on any failure.
   virtual bool write_file(std::string_view path, std::string_view content) = 0;
-  /// Writes one whole line (ending in "\n") to standard error; a failed write is dropped.
-  virtual void warn(std::string_view line) = 0;
+
+  /// Fills `buffer` from standard input until it is full or the input ends (a closed
+  /// descriptor counts as the end). The number of bytes read, or the system error text.
+  virtual Result<std::size_t> read_input(std::span<char> buffer) = 0;
+  /// Writes all of `text` to standard output; the system error text when it cannot.
+  virtual Status write_output(std::string_view text) = 0;
+  /// Writes all of `text` (whole lines) to standard error; a failed write is dropped.
+  virtual void write_error(std::string_view text) = 0;
 
  protected:
   Host(Host&&) = default;
   Host& operator=(Host&&) = default;
 };
 
-/// The real host: the tool runner, the probes, real files and standard error.
+/// The real host: the tool runner, the probes, real files and the standard streams.
 class SystemHost final : public Host {
  public:
   void reset_search_path() override;
@@ -52,7 +60,9 @@ class SystemHost final : public Host {
   bool link_exists() override;
   bool ipv6_available() override;
   bool write_file(std::string_view path, std::string_view content) override;
-  void warn(std::string_view line) override;
+  Result<std::size_t> read_input(std::span<char> buffer) override;
+  Status write_output(std::string_view text) override;
+  void write_error(std::string_view text) override;
 };
 
 }  // namespace ferroglade

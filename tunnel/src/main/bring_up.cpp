@@ -14,8 +14,8 @@ namespace ferroglade {
 namespace {
 
 // The document, with its copy of the private key, is dropped on return.
-Result<ValidatedConfig> read_and_validate(const ConfigReader& read_document) {
-  Result<TunnelConfig> document = read_document();
+Result<ValidatedConfig> read_and_validate(Host& host) {
+  Result<TunnelConfig> document = read_config(host);
   if (!document.ok()) {
     return std::move(document).error();
   }
@@ -67,12 +67,12 @@ Status rolled_back_on_failure(Host& host, Status outcome) {
 
 }  // namespace
 
-Status bring_up(Host& host, const ConfigReader& read_document) {
+Status bring_up(Host& host) {
   host.reset_search_path();
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
-  Result<ValidatedConfig> config = read_and_validate(read_document);
+  Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();
   }
@@ -83,11 +83,6 @@ Status bring_up(Host& host, const ConfigReader& read_document) {
   // remove makes a later step fail with a clearer text.
   (void)tear_down(host);
   return rolled_back_on_failure(host, build_tunnel(host, config.value()));
-}
-
-Status up_command() {
-  SystemHost host;
-  return bring_up(host, read_config);
 }
 
 }  // namespace ferroglade

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "linux/descriptor_io.hpp"
-#include "linux/host_probes.hpp"
+#include "linux/host.hpp"
 #include "linux/result.hpp"
 #include "linux/system_error.hpp"
 #include "main/bring_up.hpp"
@@ -19,15 +19,19 @@ namespace ferroglade {
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+constexpr std::string_view USAGE =
+    "usage: ferroglade-tunnel <command>\n"
+    "  up (config JSON on stdin) | down | status\n";
 
 struct Command {
   std::string_view word;
-  Status (*handler)();
+  Status (*handler)(Host&);
 };
 
-constexpr std::array<Command, 2> HANDLERS{{
-    {"up", up_command},
-    {"down", down_command},
+constexpr std::array<Command, 3> COMMANDS{{
+    {"up", bring_up},
+    {"down", tear_down},
+    {"status", report_status},
 }};
 
 // A descriptor left closed would be taken by the next open() or pipe(), which
@@ -63,41 +67,30 @@ bool prepare_process() {
   return true;
 }
 
-int print_usage() {
-  // A usage text nobody can read changes nothing about the outcome.
-  (void)write_all(STDERR_FILENO,
-                  "usage: ferroglade-tunnel <command>\n"
-                  "  up (config JSON on stdin) | down | status\n");
-  return EXIT_USAGE;
-}
-
-int report_status() {
-  const std::string_view line = link_exists() ? "up\n" : "down\n";
-  if (const int failed = write_all(STDOUT_FILENO, line); failed != 0) {
+Status report_status(Host& host) {
+  const std::string_view line = host.link_exists() ? "up\n" : "down\n";
+  if (Status written = host.write_output(line); !written) {
     // The caller asked for the answer and did not get it.
-    (void)write_all(STDERR_FILENO, "error: standard output: " + system_error_text(failed) + "\n");
-    return 1;
+    return fail("standard output: " + std::move(written).error().text);
   }
-  return 0;
+  return {};
 }
 
-int dispatch_command(std::string_view word) {
-  if (word == "status") {
-    return report_status();
-  }
-  for (const Command& command : HANDLERS) {
+int dispatch_command(Host& host, std::string_view word) {
+  for (const Command& command : COMMANDS) {
     if (word != command.word) {
       continue;
     }
-    const Status outcome = command.handler();
+    const Status outcome = command.handler(host);
     if (outcome.ok()) {
       return 0;
     }
     // Exit status 1 tells the failure even when the line cannot be written.
-    (void)write_all(STDERR_FILENO, "error: " + outcome.error().text + "\n");
+    host.write_error("error: " + outcome.error().text + "\n");
     return 1;
   }
-  return print_usage();
+  host.write_error(USAGE);
+  return EXIT_USAGE;
 }
 
 int run_program(int argc, char** argv) {
@@ -109,7 +102,8 @@ int run_program(int argc, char** argv) {
   // Arguments are compared byte for byte, so one that is not UTF-8 simply
   // matches no command word.
   const std::string_view word = argc > 1 && argv[1] != nullptr ? std::string_view(argv[1]) : std::string_view();
-  return dispatch_command(word);
+  SystemHost host;
+  return dispatch_command(host, word);
 }
 
 }  // namespace ferroglade

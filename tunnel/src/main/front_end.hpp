@@ -3,6 +3,9 @@
 
 #include <string_view>
 
+#include "linux/host.hpp"
+#include "linux/result.hpp"
+
 namespace ferroglade {
 
 /// Opens /dev/null on each closed standard descriptor, ignores SIGPIPE and
@@ -10,14 +13,13 @@ namespace ferroglade {
 /// False when /dev/null could not be opened; the program must then stop.
 [[nodiscard]] bool prepare_process();
 
-/// Runs the command named by `word` and returns the exit status (0, 1 or 2).
-[[nodiscard]] int dispatch_command(std::string_view word);
+/// Runs the command named by `word` and returns the exit status: 0, 1 after the
+/// error line, or 2 after the two usage lines.
+[[nodiscard]] int dispatch_command(Host& host, std::string_view word);
 
-/// Prints "up" or "down" for the interface; 0, or 1 when the line could not be written.
-[[nodiscard]] int report_status();
-
-/// The two usage lines on standard error; returns the usage exit status 2.
-[[nodiscard]] int print_usage();
+/// The `status` command: "up" or "down" on standard output. Fails only when that
+/// line cannot be written.
+Status report_status(Host& host);
 
 /// The whole program: prepare, take the command word, dispatch.
 [[nodiscard]] int run_program(int argc, char** argv);

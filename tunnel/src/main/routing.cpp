@@ -62,7 +62,7 @@ Status install_routes(Host& host, const std::vector<IpNetwork>& allowed_ips) {
     if (network.family() == Family::ipv4 || host.ipv6_available()) {
       return added;
     }
-    host.warn(std::string(NO_IPV6_WARNING) + added.error().text + "\n");
+    host.write_error(std::string(NO_IPV6_WARNING) + added.error().text + "\n");
   }
   return {};
 }

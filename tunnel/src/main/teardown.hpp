@@ -11,7 +11,4 @@ namespace ferroglade {
 /// failed link deletion, which leaves the record in place.
 Status tear_down(Host& host);
 
-/// `down` on the real host.
-Status down_command();
-
 }  // namespace ferroglade

@@ -1,14 +1,10 @@
 #include "main/tunnel_config.hpp"
 
-#include <errno.h>
-#include <unistd.h>
-
 #include <array>
 #include <bitset>
 #include <limits>
 #include <memory>
 
-#include "linux/system_error.hpp"
 #include "linux/text.hpp"
 #include "main/json_reader.hpp"
 
@@ -159,24 +155,14 @@ struct WipeOnExit {
 
 }  // namespace
 
-Result<TunnelConfig> read_config() {
+Result<TunnelConfig> read_config(Host& host) {
   auto buffer = std::make_unique<std::array<char, CONFIG_INPUT_LIMIT>>();
   const WipeOnExit wipe_on_exit{*buffer};
-  std::size_t used = 0;
-  while (used < buffer->size()) {
-    const ssize_t got = read(STDIN_FILENO, buffer->data() + used, buffer->size() - used);
-    if (got > 0) {
-      used += static_cast<std::size_t>(got);
-      continue;
-    }
-    if (got == 0 || errno == EBADF) {
-      break;
-    }
-    if (errno != EINTR) {
-      return fail(system_error_text(errno));
-    }
+  Result<std::size_t> used = host.read_input(*buffer);
+  if (!used) {
+    return std::move(used).error();
   }
-  return parse_config(std::string_view(buffer->data(), used));
+  return parse_config(std::string_view(buffer->data(), used.value()));
 }
 
 Result<TunnelConfig> parse_config(std::string_view input) {

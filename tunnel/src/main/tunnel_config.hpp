@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "linux/host.hpp"
 #include "linux/result.hpp"
 #include "linux/secret.hpp"
 
@@ -28,9 +29,9 @@ struct TunnelConfig {
   std::uint16_t keepalive = 0;
 };
 
-/// Reads at most CONFIG_INPUT_LIMIT bytes from descriptor 0 and parses them.
+/// Reads at most CONFIG_INPUT_LIMIT bytes of the host's standard input and parses them.
 /// The input buffer is wiped before returning.
-[[nodiscard]] Result<TunnelConfig> read_config();
+[[nodiscard]] Result<TunnelConfig> read_config(Host& host);
 
 /// The UTF-8 check and the document binding on bytes already read. Errors:
 /// "stream did not contain valid UTF-8", or "config json: <message> at line L column C".

@@ -130,7 +130,8 @@ Result<TunnelConfig> read_from(int fd) {
   } else {
     close(STDIN_FILENO);
   }
-  Result<TunnelConfig> config = read_config();
+  SystemHost host;
+  Result<TunnelConfig> config = read_config(host);
   dup2(saved, STDIN_FILENO);
   close(saved);
   return config;
