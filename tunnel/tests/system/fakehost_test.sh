@@ -98,7 +98,7 @@ noip6() {
 vg() {
   grep -qa __asan_init "$BIN" && skip "valgrind cannot run a sanitizer build"
   command -v valgrind >/dev/null || skip "no valgrind"
-  RUN+=(valgrind -q --log-fd=2 --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
+  RUN+=(valgrind -q --vgdb=no --log-fd=2 --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
     --errors-for-leak-kinds=definite,indirect)
 }
 
