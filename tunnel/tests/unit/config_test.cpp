@@ -68,7 +68,7 @@ TEST(ParseConfig, NamesEveryErrorWithItsPlace) {
       {"trailing comma", {{R"({"mtu":1,})", 10}, {R"({"allowed_ips":["a", ]})", 22}, {array7 + ",2, ]", 31}}},
       {"trailing characters", {{array7 + ",2,3]", 30}, {array7 + ",2 3]", 30}, {array7 + ",2] {}", 31}}},
       {"missing field `private_key`",
-       {{"{}", 2}, {"{\"x\":" + std::string(65, '[') + "{}" + std::string(65, ']') + "}", 138}}},
+       {{"{}", 2}, {R"({"x":{"a":)" + std::string(64, '[') + "{}" + std::string(64, ']') + "}}", 142}}},
       {"missing field `mtu`", {{R"({"private_key":"k","address":"a"} )", 33}}},
       {"duplicate field `private_key`", {{"{\"private_key\":\"k\", \"private_key\" \n :\"k\"}", 1}}},
       {"invalid length 7, expected struct TunnelConfig with 8 elements", {{array7 + "]", 27}}},
@@ -100,9 +100,9 @@ TEST(ParseConfig, NamesEveryErrorWithItsPlace) {
 // Where u32 is due, any other number is named by the shortest decimal digits that read back as it.
 TEST(ParseConfig, NamesFloatingPointNumbersAsFound) {
   const std::pair<std::string, std::string> cases[] = {
-      {"1420.0", "1420.0"},          {"-0.5", "-0.5"},       {"-0", "-0.0"},   {"-1e-400", "-0.0"},
-      {"1e-5", "0.00001"},           {"9.99e-6", "9.99e-6"}, {"1e16", "1e16"}, {"123456.789", "123456.789"},
-      {"0.00000000001e300", "1e289"}};
+      {"1420.0", "1420.0"},   {"1.5", "1.5"},      {"-0.5", "-0.5"},
+      {"-0", "-0.0"},         {"-1e-400", "-0.0"}, {"1e-5", "0.00001"},
+      {"9.99e-6", "9.99e-6"}, {"1e16", "1e16"},    {"0.00000000001e300", "1e289"}};
   for (const auto& [number, found] : cases) {
     EXPECT_EQ("config json: invalid type: floating point `" + found + "`, expected u32 at line 1 column " +
                   std::to_string(7 + number.size()),
@@ -175,7 +175,7 @@ TEST(ValidateConfig, ChecksAndNormalisesEachField) {
       {"private_key",
        "bad key",
        {KEY.substr(0, 43), KEY + "=", "A===", "Zh==", std::string(42, 'A') + "B=", "\u200b" + KEY, KEY + "\x0e",
-        "-" + KEY.substr(1), "_" + KEY.substr(1), "A AA" + KEY.substr(4), "A=AA" + KEY.substr(4)}},
+        "\b" + KEY, KEY + "\u1fff", "-" + KEY.substr(1), "A=AA" + KEY.substr(4)}},
       {"private_key", "bad key length", {"", WS, std::string(21, 'A') + "Q==", std::string(86, 'A') + "=="}},
       {"address", "10.8.0.2/8", {WS + "10.8.0.2/+08" + WS}},
       {"address", "255.255.255.255/32", {"255.255.255.255"}},
