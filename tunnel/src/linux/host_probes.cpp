@@ -81,8 +81,7 @@ std::vector<std::string_view> components(std::string_view path) {
   return parts;
 }
 
-}  // namespace
-
+/// The is_root decision on the text of a status file.
 bool status_text_says_root(std::string_view status_text) {
   if (!is_valid_utf8(status_text)) {
     return false;
@@ -103,12 +102,14 @@ bool status_text_says_root(std::string_view status_text) {
   return false;
 }
 
+/// Equal as paths: the same components in the same order.
 bool same_path(std::string_view a, std::string_view b) {
   const bool a_rooted = a.starts_with('/');
   const bool b_rooted = b.starts_with('/');
   return a_rooted == b_rooted && components(a) == components(b);
 }
 
+/// PATH split at every ':' with empty entries kept.
 std::vector<std::string_view> split_search_path(std::string_view path) {
   std::vector<std::string_view> entries;
   for (;;) {
@@ -121,6 +122,8 @@ std::vector<std::string_view> split_search_path(std::string_view path) {
   }
 }
 
+/// `directory` and `name` joined with one '/', none added after a trailing '/'; an empty
+/// directory gives the bare name.
 std::string candidate_path(std::string_view directory, std::string_view name) {
   std::string path(directory);
   if (!path.empty() && path.back() != '/') {
@@ -129,6 +132,8 @@ std::string candidate_path(std::string_view directory, std::string_view name) {
   path += name;
   return path;
 }
+
+}  // namespace
 
 bool is_root() {
   const std::optional<std::string> status = read_file("/proc/self/status");

@@ -3,9 +3,7 @@
 // system. None starts a tool, prints or fails: what prevents an answer is
 // folded into a fixed value.
 
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace ferroglade {
 
@@ -27,20 +25,5 @@ inline constexpr std::string_view INTERFACE_NAME = "ferroglade";
 
 /// /proc/net/if_inet6 can be examined.
 [[nodiscard]] bool ipv6_available();
-
-// The pure pieces of the probes, exposed for tests.
-
-/// The is_root decision on the text of a status file.
-[[nodiscard]] bool status_text_says_root(std::string_view status_text);
-
-/// Equal as paths: the same components in the same order.
-[[nodiscard]] bool same_path(std::string_view a, std::string_view b);
-
-/// PATH split at every ':' with empty entries kept.
-[[nodiscard]] std::vector<std::string_view> split_search_path(std::string_view path);
-
-/// `directory` and `name` joined with one '/', none added after a trailing '/';
-/// an empty directory gives the bare name.
-[[nodiscard]] std::string candidate_path(std::string_view directory, std::string_view name);
 
 }  // namespace ferroglade

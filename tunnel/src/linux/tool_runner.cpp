@@ -269,6 +269,18 @@ Error abandon(Child& child, int errnum) {
   return fail(system_error_text(errnum));
 }
 
+/// "<command line joined by single spaces>: <stderr decoded lossily and trimmed>".
+std::string failed_command_text(const CommandLine& command, std::string_view captured_stderr) {
+  std::string text;
+  for (const std::string& element : command) {
+    if (&element != &command.front()) {
+      text += ' ';
+    }
+    text += element;
+  }
+  return text + ": " + std::string(trim(decode_utf8_lossy(captured_stderr)));
+}
+
 }  // namespace
 
 void reset_search_path() { (void)::setenv("PATH", std::string(SEARCH_PATH).c_str(), 1); }
@@ -334,17 +346,6 @@ Status run_tool_with_input(InputInstance instance, const CommandLine& command, s
     return fail("wg set: " + std::string(trim(decode_utf8_lossy(errors))));
   }
   return Error{.text = "", .tool_unsuccessful = true};
-}
-
-std::string failed_command_text(const CommandLine& command, std::string_view captured_stderr) {
-  std::string text;
-  for (const std::string& element : command) {
-    if (&element != &command.front()) {
-      text += ' ';
-    }
-    text += element;
-  }
-  return text + ": " + std::string(trim(decode_utf8_lossy(captured_stderr)));
 }
 
 }  // namespace ferroglade

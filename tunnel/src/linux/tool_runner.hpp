@@ -44,7 +44,4 @@ Status run_tool(const CommandLine& command);
 /// Error with `tool_unsuccessful` set and an empty text.
 Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data);
 
-/// "<command line joined by single spaces>: <stderr decoded lossily and trimmed>".
-[[nodiscard]] std::string failed_command_text(const CommandLine& command, std::string_view captured_stderr);
-
 }  // namespace ferroglade

@@ -83,24 +83,4 @@ Result<KeyBytes> decode_key(std::string_view text) {
   return key;
 }
 
-std::string encode_base64(const std::uint8_t* data, std::size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
-  for (std::size_t i = 0; i < size; i += 3) {
-    std::size_t remaining = size - i;
-    std::uint32_t group = static_cast<std::uint32_t>(data[i]) << 16;
-    if (remaining > 1) {
-      group |= static_cast<std::uint32_t>(data[i + 1]) << 8;
-    }
-    if (remaining > 2) {
-      group |= data[i + 2];
-    }
-    out.push_back(ALPHABET[(group >> 18) & 0x3f]);
-    out.push_back(ALPHABET[(group >> 12) & 0x3f]);
-    out.push_back(remaining > 1 ? ALPHABET[(group >> 6) & 0x3f] : '=');
-    out.push_back(remaining > 2 ? ALPHABET[group & 0x3f] : '=');
-  }
-  return out;
-}
-
 }  // namespace ferroglade

@@ -27,7 +27,4 @@ class KeyBytes {
 /// zero). Errors: "bad key" for any violation, "bad key length" unless 32 bytes.
 [[nodiscard]] Result<KeyBytes> decode_key(std::string_view text);
 
-/// Standard Base64 with padding.
-[[nodiscard]] std::string encode_base64(const std::uint8_t* data, std::size_t size);
-
 }  // namespace ferroglade

@@ -114,7 +114,8 @@ TEST(ParseConfig, NamesFloatingPointNumbersAsFound) {
 std::string read_from(int fd) {
   const int saved = dup(STDIN_FILENO);
   dup2(fd, STDIN_FILENO);
-  Result<TunnelConfig> config = read_config();
+  SystemHost host;
+  Result<TunnelConfig> config = read_config(host);
   dup2(saved, STDIN_FILENO);
   close(saved);
   std::string text = (config ? "ok" : config.error().text) + ", read " + std::to_string(lseek(fd, 0, SEEK_CUR));
