@@ -202,6 +202,8 @@ wg not executable | tool wg noexec | up | "$DOC" | 1 | | $'error: Permission den
 a tool killed by a signal | when ip 'link add *' stderr=dying signal=KILL | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: dying"$'\n' |
 stderr trimmed and repaired, stdout unseen | when ip 'link add *' status=1 stdout=noise stderr=$'\xc2\xa0\xe2\x80\x83first\n bad \xff\xe2\x82x\xe3\x80\x80\n' | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: first"$'\n bad \xef\xbf\xbd\xef\xbf\xbdx\n' |
 wg quitting before it reads the key | slow; when wg '*' noread status=1 | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
+resolvconf quitting before its input | slow; rconly; when resolvconf '-a *' noread | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
+no /dev/null for a closed descriptor | : >/run/fh/nn && mount --bind /run/fh/nn /dev/null && mount -o remount,bind,ro /dev/null; REDIR='<&-' | status | | 1 | | $'error: /dev/null: Read-only file system (os error 30)\n' |
 a host without IPv6 | noip6 | up | "$DOC6" | 0 | | "warning: no IPv6 on this system: ip -6 route add ::/0 dev ferroglade table 51821: $NOV6"$'\n' | mark
 a foreign network namespace | foreign | up | "$DOC" | 0 | | $'warning: network namespace: DNS left alone\n' |
 up under memcheck | vg | up | "$DOC" | 0 | | |
