@@ -1,6 +1,7 @@
 #include "linux/host.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,21 @@ bool SystemHost::tool_on_path(std::string_view name) { return ferroglade::tool_o
 bool SystemHost::link_exists() { return ferroglade::link_exists(); }
 
 bool SystemHost::ipv6_available() { return ferroglade::ipv6_available(); }
+
+void SystemHost::serialise_runs() {
+  if (run_lock_ != -1) {
+    return;
+  }
+  // Only root may create files directly under /run, so no other user can hold this lock
+  // first; O_NOFOLLOW keeps a planted link from pointing it elsewhere.
+  run_lock_ = ::open("/run/ferroglade-tunnel.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (run_lock_ == -1) {
+    return;
+  }
+  // The kernel drops the lock when the process ends, SIGKILL included.
+  while (::flock(run_lock_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
 
 bool SystemHost::write_file(std::string_view path, std::string_view content) {
   const std::string path_text(path);

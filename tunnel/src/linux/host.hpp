@@ -31,6 +31,10 @@ class Host {
   virtual bool link_exists() = 0;
   virtual bool ipv6_available() = 0;
 
+  /// Waits until no other `up` or `down` holds the run lock, then holds it until this
+  /// process ends, however it ends. Where the lock cannot be taken, goes on without it.
+  virtual void serialise_runs() = 0;
+
   /// Creates or truncates `path` and writes `content`; false on any failure.
   virtual bool write_file(std::string_view path, std::string_view content) = 0;
 
@@ -59,10 +63,14 @@ class SystemHost final : public Host {
   bool tool_on_path(std::string_view name) override;
   bool link_exists() override;
   bool ipv6_available() override;
+  void serialise_runs() override;
   bool write_file(std::string_view path, std::string_view content) override;
   Result<std::size_t> read_input(std::span<char> buffer) override;
   Status write_output(std::string_view text) override;
   void write_error(std::string_view text) override;
+
+ private:
+  int run_lock_ = -1;
 };
 
 }  // namespace ferroglade

@@ -166,6 +166,15 @@ bool tool_on_path(std::string_view name) {
 
 bool link_exists() { return can_examine("/sys/class/net/" + std::string(INTERFACE_NAME)); }
 
-bool ipv6_available() { return can_examine("/proc/net/if_inet6"); }
+bool ipv6_available() {
+  const char* list = "/proc/net/if_inet6";
+  if (!can_examine(list)) {
+    return false;
+  }
+  // IPv6 switched off by sysctl leaves the list empty: no interface can carry IPv6 then. A
+  // list that cannot be read may hold addresses, and failing on IPv6 errors stays safe.
+  const std::optional<std::string> addresses = read_file(list);
+  return !addresses.has_value() || !addresses->empty();
+}
 
 }  // namespace ferroglade

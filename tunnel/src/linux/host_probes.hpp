@@ -23,7 +23,7 @@ inline constexpr std::string_view INTERFACE_NAME = "ferroglade";
 /// /sys/class/net/ferroglade can be examined.
 [[nodiscard]] bool link_exists();
 
-/// /proc/net/if_inet6 can be examined.
+/// /proc/net/if_inet6 exists and lists at least one address (or cannot be read).
 [[nodiscard]] bool ipv6_available();
 
 }  // namespace ferroglade

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "linux/descriptor_io.hpp"
+#include "linux/secret.hpp"
 #include "linux/system_error.hpp"
 #include "linux/text.hpp"
 
@@ -246,6 +247,8 @@ std::string drain(Child& child) {
   }
   child.output.reset();
   child.errors.reset();
+  // What wg read may come back in its complaint.
+  wipe(buffer.data(), buffer.size());
   return errors;
 }
 
@@ -334,7 +337,8 @@ Status run_tool_with_input(InputInstance instance, const CommandLine& command, s
     }
   }
   child->input.reset();
-  const std::string errors = key ? drain(child.value()) : std::string();
+  // wg may quote its input: its complaint is wiped like the key.
+  const SecretText errors(key ? drain(child.value()) : std::string());
   bool succeeded = false;
   if (const int failed = wait_for(child->pid, succeeded); failed != 0) {
     return fail(system_error_text(failed));
@@ -343,7 +347,8 @@ Status run_tool_with_input(InputInstance instance, const CommandLine& command, s
     return {};
   }
   if (key) {
-    return fail("wg set: " + std::string(trim(decode_utf8_lossy(errors))));
+    const SecretText decoded(decode_utf8_lossy(errors.view()));
+    return fail("wg set: " + std::string(trim(decoded.view())));
   }
   return Error{.text = "", .tool_unsuccessful = true};
 }

@@ -72,6 +72,7 @@ Status bring_up(Host& host) {
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
+  host.serialise_runs();
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -64,6 +65,8 @@ bool prepare_process() {
   // An ignored SIGCHLD survives exec: the kernel would then reap our tools
   // itself, and every wait for one would fail although the tool did its work.
   (void)signal(SIGCHLD, SIG_DFL);
+  // The private key will be in memory: a crash must not write it into a core file.
+  (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   return true;
 }
 

@@ -8,8 +8,8 @@
 
 namespace ferroglade {
 
-/// Opens /dev/null on each closed standard descriptor, ignores SIGPIPE and
-/// gives SIGCHLD its default disposition.
+/// Opens /dev/null on each closed standard descriptor, ignores SIGPIPE, gives
+/// SIGCHLD its default disposition and makes the process non-dumpable.
 /// False when /dev/null could not be opened; the program must then stop.
 [[nodiscard]] bool prepare_process();
 

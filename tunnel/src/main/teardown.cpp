@@ -45,6 +45,7 @@ Status tear_down(Host& host) {
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
+  host.serialise_runs();
   delete_rules(host);
   if (host.link_exists()) {
     if (Status deleted = host.run_tool({"ip", "link", "del", "dev", std::string(INTERFACE_NAME)}); !deleted.ok()) {

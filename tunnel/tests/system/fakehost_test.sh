@@ -132,6 +132,10 @@ key() {
   ! grep -qF "$KEY" /run/fh/calls/*/argv || bad "the key on a command line"
 }
 mark() { same src_valid_mark 1 /proc/sys/net/ipv4/conf/all/src_valid_mark; }
+# No other user may take the run lock, or it could hold up and down back.
+lock() { ! setpriv --reuid=65534 flock -n /run/ferroglade-tunnel.lock true 2>/dev/null || bad "nobody can take the lock"; }
+held() { flock /run/ferroglade-tunnel.lock sleep 9 & sleep 0.3; }
+unfollowed() { [[ ! -e /run/fh/elsewhere ]] || bad "the planted link was followed"; }
 
 skip() { echo "$*" && exit 77; }
 # Each step only once the one before it worked: nothing may land on the real host.
@@ -191,7 +195,10 @@ down refused as nobody, input unread | link; user | down | "$DOC" | 1 | | "$ROOT
 up with standard input closed | REDIR='<&-' | up | | 1 | | $'error: config json: EOF while parsing a value at line 1 column 0\n' |
 status with standard output and error closed | link; REDIR='>&- 2>&-' | status | | 0 | | |
 status into a pipe nobody reads | broken | status | | 1 | | $'error: standard output: Broken pipe (os error 32)\n' |
-down started with SIGCHLD ignored | link; RUN+=(env --ignore-signal=CHLD) | down | | 0 | | |
+down started with SIGCHLD ignored | link; RUN+=(env --ignore-signal=CHLD) | down | | 0 | | | lock
+down waits for a run holding the lock | held; RUN+=(timeout 1) | down | | 124 | | |
+status never waits for the lock | held | status | | 0 | $'down\n' | |
+a link planted as the lock is not followed | ln -s /run/fh/elsewhere /run/ferroglade-tunnel.lock | down | | 0 | | | unfollowed
 what tools inherit, stray descriptors given | rconly; RUN+=(env --block-signal=USR1 PATH=/usr/local/sbin:/opt FH_MARK=kept); REDIR='5</run/fh/in 9>/run/fh/stray' | up | "$DOC" | 0 | | | inherit
 what tools inherit, PATH unset | rconly; RUN+=(env -u PATH FH_MARK=kept) | up | "$DOC" | 0 | | | inherit
 streams closed at start reach resolvconf as /dev/null | rconly; REDIR='>&- 2>&-' | up | "$DOC" | 0 | | | rcnull

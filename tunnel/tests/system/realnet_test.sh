@@ -59,11 +59,50 @@ dns() {
   unchanged "up and down with DNS" "$before"
 }
 
+# Runs A and B at once, three times; each run must succeed and the last to end
+# must be borne out by the final state (the tunnel up, or the client as before).
+together() {
+  local trial order
+  realnet_document '"0.0.0.0/0"' >"$doc"
+  for trial in 1 2 3; do
+    order=$REALNET_WORK/order && : >"$order"
+    (expect 0 '' "$1" "$doc" && echo "$1" >>"$order") &
+    (expect 0 '' "$2" "$doc" && echo "$2" >>"$order") &
+    wait -n && wait -n || realnet_fail "$1 and $2 together, trial $trial"
+    if [ "$(tail -n 1 "$order")" = up ]; then
+      [ "$(realnet_in client ip -4 rule | grep -c '^3274[01]:') $(realnet_in client ip route show table 51821)" = \
+        "2 default dev ferroglade scope link " ] || realnet_fail "$1 and $2: up ended last, yet no tunnel"
+      expect 0 '' down
+    fi
+    unchanged "$1 and $2 together" "$before"
+  done
+}
+up_up() { together up up; }
+up_down() { together up down; }
+down_down() { together down down; }
+
+# IPv6 switched off by sysctl: with only the default off, older links keep their
+# addresses and IPv6 failing stays fatal; with both off, IPv4 comes up alone.
+ipv6_off() {
+  local failed='ip -6 route add ::/0 dev ferroglade table 51821: Error: IPv6 is disabled on nexthop device.'
+  realnet_document '"0.0.0.0/0", "::/0"' >"$doc"
+  realnet_in client sysctl -qw net.ipv6.conf.default.disable_ipv6=1
+  expect 1 "error: $failed"$'\n' up "$doc"
+  realnet_in client sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+  local off
+  off=$(realnet_snapshot)
+  expect 0 "warning: no IPv6 on this system: $failed"$'\n' up "$doc"
+  realnet_ping_inside >/dev/null || realnet_fail "no IPv4 through the tunnel with IPv6 off"
+  ! realnet_in client ip -6 rule | grep '^3274[01]:' || realnet_fail "IPv6 rules with IPv6 off"
+  expect 0 '' down
+  unchanged "up and down with IPv6 off" "$off"
+}
+
 realnet_make_pair
 doc=$REALNET_WORK/doc.json
 realnet_inside_silent || realnet_fail "the inside address answers without a tunnel"
 before=$(realnet_snapshot)
-for scenario in failed_up full_tunnel dns; do
+for scenario in failed_up full_tunnel dns up_up up_down down_down ipv6_off; do
   $scenario
   echo "ok: $scenario"
 done

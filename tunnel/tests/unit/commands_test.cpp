@@ -2,6 +2,8 @@
 // lines the command makes, in order, and its exit status.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,6 +74,12 @@ class RecordingHost final : public Host {
   bool tool_on_path(std::string_view name) override { return state_.tools.contains(name); }
   bool link_exists() override { return state_.link; }
   bool ipv6_available() override { return state_.ipv6; }
+  void serialise_runs() override {
+    if (!locked_) {
+      log.emplace_back("lock");
+      locked_ = true;
+    }
+  }
   bool write_file(std::string_view path, std::string_view content) override {
     log.push_back(std::string(path) + " <<< " + std::string(content));
     return !state_.failing.contains(std::string(path));
@@ -124,6 +132,7 @@ class RecordingHost final : public Host {
 
   HostState state_;
   std::map<std::string, int> rules_;
+  bool locked_ = false;
 };
 
 Log operator+(Log a, const Log& b) {
@@ -166,6 +175,8 @@ std::string rule(const std::string& family, bool tunnel) {
 }
 
 const Log CLEAN = deletions(1, 1, 1, 1);
+const Log LOCK = {"lock"};
+const Log START = LOCK + CLEAN;
 const std::string LINK_ADD = "ip link add ferroglade type wireguard";
 const std::string WG = wg_set("0.0.0.0/0", true);
 const std::string ADDRESS = "ip -4 address add 10.8.0.2/24 dev ferroglade";
@@ -209,85 +220,85 @@ const Row ROWS[] = {
   {"up as nobody", "up", {.root = false, .input = "{"}, error("must run as root (pkexec)"), 1},
   {"down as nobody", "down", {.root = false, .link = true}, error("must run as root (pkexec)"), 1},
   {"a broken document leaves the tunnel alone", "up", {.link = true, .input = "{"},
-   error("config json: EOF while parsing an object at line 1 column 1"), 1},
+   LOCK + error("config json: EOF while parsing an object at line 1 column 1"), 1},
   {"the document is judged before wg is looked for", "up", {.tools = {"ip"}, .input = document("[]")},
-   error("allowed_ips: 1..16 entries"), 1},
-  {"no wg", "up", {.link = true, .tools = {"ip"}}, error("wg_missing"), 1},
+   LOCK + error("allowed_ips: 1..16 entries"), 1},
+  {"no wg", "up", {.link = true, .tools = {"ip"}}, LOCK + error("wg_missing"), 1},
 
-  {"up with systemd-resolved", "up", {}, CLEAN + TUNNEL + RESOLVED, 0},
-  {"up with resolvconf", "up", {.tools = ONLY_RESOLVCONF}, CLEAN + RC_DEL + TUNNEL + RC_ADD, 0},
+  {"up with systemd-resolved", "up", {}, START + TUNNEL + RESOLVED, 0},
+  {"up with resolvconf", "up", {.tools = ONLY_RESOLVCONF}, START + RC_DEL + TUNNEL + RC_ADD, 0},
   {"resolvectl status failing: resolvconf", "up", {.tools = WITH_RESOLVCONF, .failing = {{"resolvectl status", ""}}},
-   CLEAN + RC_DEL + TUNNEL + Log{RESOLVED[0]} + RC_ADD, 0},
+   START + RC_DEL + TUNNEL + Log{RESOLVED[0]} + RC_ADD, 0},
   {"resolvectl status failing: no backend", "up", {.failing = {{"resolvectl status", ""}}},
-   CLEAN + TUNNEL + Log{RESOLVED[0]} + ROLLBACK + error(NO_DNS), 1},
-  {"no DNS backend", "up", {.tools = {"ip", "wg"}}, CLEAN + TUNNEL + ROLLBACK + error(NO_DNS), 1},
+   START + TUNNEL + Log{RESOLVED[0]} + ROLLBACK + error(NO_DNS), 1},
+  {"no DNS backend", "up", {.tools = {"ip", "wg"}}, START + TUNNEL + ROLLBACK + error(NO_DNS), 1},
   {"resolvconf failing", "up", {.tools = ONLY_RESOLVCONF, .failing = {{"resolvconf -a", ""}}},
-   CLEAN + RC_DEL + TUNNEL + RC_ADD + ROLLBACK + RC_DEL + error(NO_DNS), 1},
+   START + RC_DEL + TUNNEL + RC_ADD + ROLLBACK + RC_DEL + error(NO_DNS), 1},
   {"dns in a foreign network namespace", "up", {.foreign = true, .tools = WITH_RESOLVCONF},
-   CLEAN + TUNNEL + warning("network namespace: DNS left alone"), 0},
-  {"no dns in a foreign network namespace", "up", {.foreign = true, .input = document(FULL, "null")}, CLEAN + TUNNEL, 0},
-  {"no dns", "up", {.tools = WITH_RESOLVCONF, .input = document(FULL, "null")}, CLEAN + RC_DEL + TUNNEL, 0},
+   START + TUNNEL + warning("network namespace: DNS left alone"), 0},
+  {"no dns in a foreign network namespace", "up", {.foreign = true, .input = document(FULL, "null")}, START + TUNNEL, 0},
+  {"no dns", "up", {.tools = WITH_RESOLVCONF, .input = document(FULL, "null")}, START + RC_DEL + TUNNEL, 0},
   {"default-route failing", "up", {.failing = {{"resolvectl default-route", "Unknown command"}}},
-   CLEAN + TUNNEL + RESOLVED, 0},
+   START + TUNNEL + RESOLVED, 0},
   {"resolvectl dns failing: no second backend", "up", {.tools = WITH_RESOLVCONF, .failing = {{"resolvectl dns", "No"}}},
-   CLEAN + RC_DEL + TUNNEL + Log{RESOLVED[0], RESOLVED[1]} + ROLLBACK + RC_DEL + error(RESOLVED[1] + ": No"), 1},
+   START + RC_DEL + TUNNEL + Log{RESOLVED[0], RESOLVED[1]} + ROLLBACK + RC_DEL + error(RESOLVED[1] + ": No"), 1},
   {"resolvectl domain failing", "up", {.failing = {{"resolvectl domain", ""}}},
-   CLEAN + TUNNEL + Log{RESOLVED[0], RESOLVED[1], RESOLVED[2]} + ROLLBACK + error(RESOLVED[2] + ": "), 1},
+   START + TUNNEL + Log{RESOLVED[0], RESOLVED[1], RESOLVED[2]} + ROLLBACK + error(RESOLVED[2] + ": "), 1},
   {"src_valid_mark unwritable", "up", {.failing = {{"/proc/sys/net/ipv4/conf/all/src_valid_mark", ""}}},
-   CLEAN + TUNNEL + RESOLVED, 0},
+   START + TUNNEL + RESOLVED, 0},
 
   {"split tunnel", "up", {.input = document(R"(["10.1.2.3/8", "192.168.1.0/24"])")},
-   CLEAN + Log{LINK_ADD, wg_set("10.0.0.0/8,192.168.1.0/24", false), ADDRESS, LINK_UP,
+   START + Log{LINK_ADD, wg_set("10.0.0.0/8,192.168.1.0/24", false), ADDRESS, LINK_UP,
                route("-4", "10.0.0.0/8"), route("-4", "192.168.1.0/24")} + RESOLVED, 0},
   {"full tunnel of both families", "up", {.input = document(R"(["::/0", "0.0.0.0/0"])")},
-   CLEAN + Log{LINK_ADD, wg_set("::/0,0.0.0.0/0", true), ADDRESS, LINK_UP, route("-6", "::/0", " table 51821"),
+   START + Log{LINK_ADD, wg_set("::/0,0.0.0.0/0", true), ADDRESS, LINK_UP, route("-6", "::/0", " table 51821"),
                rule("-6", true), rule("-6", false), ROUTE4, rule("-4", true), rule("-4", false)} + MARK + RESOLVED, 0},
   {"full tunnel of both families without IPv6", "up", {.ipv6 = false, .input = document(R"(["0.0.0.0/0", "::/0"])")},
-   CLEAN + Log{LINK_ADD, wg_set("0.0.0.0/0,::/0", true), ADDRESS, LINK_UP, ROUTE4, rule("-4", true), rule("-4", false)}
+   START + Log{LINK_ADD, wg_set("0.0.0.0/0,::/0", true), ADDRESS, LINK_UP, ROUTE4, rule("-4", true), rule("-4", false)}
    + MARK + Log{route("-6", "::/0", " table 51821")} + no_ipv6(route("-6", "::/0", " table 51821")) + RESOLVED, 0},
   {"IPv6 networks without IPv6", "up", {.ipv6 = false, .input = document(R"(["fd00::/64", "10.0.0.0/8", "fd01::/64"])")},
-   CLEAN + Log{LINK_ADD, wg_set("fd00::/64,10.0.0.0/8,fd01::/64", false), ADDRESS, LINK_UP, route("-6", "fd00::/64")}
+   START + Log{LINK_ADD, wg_set("fd00::/64,10.0.0.0/8,fd01::/64", false), ADDRESS, LINK_UP, route("-6", "fd00::/64")}
    + no_ipv6(route("-6", "fd00::/64")) + Log{route("-4", "10.0.0.0/8"), route("-6", "fd01::/64")}
    + no_ipv6(route("-6", "fd01::/64")) + RESOLVED, 0},
   {"IPv6 route failing with IPv6", "up",
    {.failing = {{"ip -6 route", DENIED}}, .input = document(R"(["fd00::/64", "10.0.0.0/8"])")},
-   CLEAN + Log{LINK_ADD, wg_set("fd00::/64,10.0.0.0/8", false), ADDRESS, LINK_UP, route("-6", "fd00::/64")}
+   START + Log{LINK_ADD, wg_set("fd00::/64,10.0.0.0/8", false), ADDRESS, LINK_UP, route("-6", "fd00::/64")}
    + CLEAN + LINK_DEL + error(route("-6", "fd00::/64") + ": " + DENIED), 1},
   {"IPv4 route failing", "up",
    {.failing = {{"ip -4 route add 10.1.", DENIED}}, .input = document(R"(["10.0.0.0/16", "10.1.0.0/16", "::/0"])")},
-   CLEAN + Log{LINK_ADD, wg_set("10.0.0.0/16,10.1.0.0/16,::/0", true), ADDRESS, LINK_UP, route("-4", "10.0.0.0/16"),
+   START + Log{LINK_ADD, wg_set("10.0.0.0/16,10.1.0.0/16,::/0", true), ADDRESS, LINK_UP, route("-4", "10.0.0.0/16"),
                route("-4", "10.1.0.0/16")} + CLEAN + LINK_DEL + error(route("-4", "10.1.0.0/16") + ": " + DENIED), 1},
   {"link creation failing", "up", {.failing = {{"ip link add", DENIED}}},
-   CLEAN + Log{LINK_ADD} + CLEAN + error("wireguard_module: " + LINK_ADD + ": " + DENIED), 1},
+   START + Log{LINK_ADD} + CLEAN + error("wireguard_module: " + LINK_ADD + ": " + DENIED), 1},
   // Should wg ever quote its input, the key must not travel on in the error text.
   {"wg failing", "up", {.failing = {{"wg set", "`" + KEY + "' is not a key"}}},
-   CLEAN + Log{LINK_ADD, WG} + CLEAN + LINK_DEL + error("wg set: `(private key)' is not a key"), 1},
+   START + Log{LINK_ADD, WG} + CLEAN + LINK_DEL + error("wg set: `(private key)' is not a key"), 1},
   {"address failing", "up", {.failing = {{"ip -4 address", DENIED}}},
-   CLEAN + Log{LINK_ADD, WG, ADDRESS} + CLEAN + LINK_DEL + error(ADDRESS + ": " + DENIED), 1},
+   START + Log{LINK_ADD, WG, ADDRESS} + CLEAN + LINK_DEL + error(ADDRESS + ": " + DENIED), 1},
   {"link-up failing", "up", {.failing = {{"ip link set", DENIED}}},
-   CLEAN + Log{LINK_ADD, WG, ADDRESS, LINK_UP} + CLEAN + LINK_DEL + error(LINK_UP + ": " + DENIED), 1},
+   START + Log{LINK_ADD, WG, ADDRESS, LINK_UP} + CLEAN + LINK_DEL + error(LINK_UP + ": " + DENIED), 1},
   {"tunnel route failing", "up", {.failing = {{"ip -4 route", DENIED}}},
-   CLEAN + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4} + CLEAN + LINK_DEL + error(ROUTE4 + ": " + DENIED), 1},
+   START + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4} + CLEAN + LINK_DEL + error(ROUTE4 + ": " + DENIED), 1},
   {"tunnel rule failing", "up", {.failing = {{"ip -4 rule add not", DENIED}}},
-   CLEAN + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4, rule("-4", true)} + CLEAN + LINK_DEL
+   START + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4, rule("-4", true)} + CLEAN + LINK_DEL
    + error(rule("-4", true) + ": " + DENIED), 1},
   {"main-table rule failing", "up", {.failing = {{"ip -4 rule add table", DENIED}}},
-   CLEAN + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4, rule("-4", true), rule("-4", false)} + deletions(2, 1, 1, 1)
+   START + Log{LINK_ADD, WG, ADDRESS, LINK_UP, ROUTE4, rule("-4", true), rule("-4", false)} + deletions(2, 1, 1, 1)
    + LINK_DEL + error(rule("-4", false) + ": " + DENIED), 1},
-  {"up over a tunnel", "up", {.link = true, .tools = WITH_RESOLVCONF, .rules4 = 1}, ROLLBACK + RC_DEL + TUNNEL + RESOLVED, 0},
+  {"up over a tunnel", "up", {.link = true, .tools = WITH_RESOLVCONF, .rules4 = 1}, LOCK + ROLLBACK + RC_DEL + TUNNEL + RESOLVED, 0},
   {"a link that survives the clean start", "up",
    {.link = true, .failing = {{"ip link del", DENIED}, {"ip link add", "RTNETLINK answers: File exists"}}},
-   CLEAN + LINK_DEL + Log{LINK_ADD} + CLEAN + LINK_DEL
+   START + LINK_DEL + Log{LINK_ADD} + CLEAN + LINK_DEL
    + error("wireguard_module: " + LINK_ADD + ": RTNETLINK answers: File exists"), 1},
 
-  {"down with nothing up", "down", {}, CLEAN, 0},
-  {"down with resolvconf", "down", {.tools = WITH_RESOLVCONF}, CLEAN + RC_DEL, 0},
+  {"down with nothing up", "down", {}, START, 0},
+  {"down with resolvconf", "down", {.tools = WITH_RESOLVCONF}, START + RC_DEL, 0},
   {"down in a foreign network namespace", "down", {.foreign = true, .link = true, .tools = WITH_RESOLVCONF},
-   CLEAN + LINK_DEL, 0},
-  {"down with each rule nine times", "down", {.rules4 = 9, .rules6 = 9}, deletions(8, 8, 8, 8), 0},
+   START + LINK_DEL, 0},
+  {"down with each rule nine times", "down", {.rules4 = 9, .rules6 = 9}, LOCK + deletions(8, 8, 8, 8), 0},
   {"link deletion failing keeps the record", "down",
    {.link = true, .tools = WITH_RESOLVCONF, .failing = {{"ip link del", DENIED}}},
-   CLEAN + LINK_DEL + error(LINK_DEL[0] + ": " + DENIED), 1},
+   START + LINK_DEL + error(LINK_DEL[0] + ": " + DENIED), 1},
 };
 // clang-format on
 
@@ -297,6 +308,16 @@ TEST(Commands, DoExactlyWhatTheyMust) {
     EXPECT_EQ(row.status, dispatch_command(host, row.word)) << row.name;
     EXPECT_EQ(row.expected, host.log) << row.name;
   }
+}
+
+// A caller may hand on SIGCHLD ignored, which would make every wait for a tool fail.
+TEST(Commands, StartUpReadiesTheProcess) {
+  (void)signal(SIGCHLD, SIG_IGN);
+  ASSERT_TRUE(prepare_process());
+  EXPECT_EQ(0, prctl(PR_GET_DUMPABLE));
+  EXPECT_EQ(SIG_IGN, signal(SIGPIPE, SIG_DFL));
+  EXPECT_EQ(SIG_DFL, signal(SIGCHLD, SIG_DFL));
+  (void)prctl(PR_SET_DUMPABLE, 1);
 }
 
 }  // namespace
