@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks what its users see: files, owners and modes, control
-# fields, the polkit action, manual page, completion and lintian. Usage: BUILD_DIR VERSION
+# fields, the polkit action, systemd unit, manual page, completion and lintian. Usage: BUILD_DIR VERSION
 # shellcheck disable=SC2016,SC2034 # the checks are code, expanded when they run
 set -euo pipefail
 export LC_ALL=C.UTF-8
-for t in cpack dpkg-deb xmllint man lintian; do command -v $t >/dev/null || { echo "skipped: no $t" >&2; exit 77; }; done
+for t in cpack dpkg-deb xmllint man lintian systemd-analyze; do command -v $t >/dev/null || { echo "skipped: no $t" >&2; exit 77; }; done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fails=0
@@ -16,6 +16,7 @@ dpkg-deb -x "$deb" "$root"
 # Every directory is root's and 0755, so only the files are listed.
 listing() { dpkg-deb -c "$deb" | awk '!/^d/ || $1 $2 != "drwxr-xr-xroot/root" { print $1, $2, $6 }' | sort -k3; }
 check "files, owners and modes" 'diff -u - <(listing)' <<EOF
+-rw-r--r-- root/root ./usr/lib/systemd/system/ferroglade-tunnel.service
 -rwxr-xr-x root/root .$bin
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/ferroglade-tunnel
 -rw-r--r-- root/root ./usr/share/doc/ferroglade-tunnel/changelog.Debian.gz
@@ -39,6 +40,10 @@ check "changelog names the version" 'zcat "$root/usr/share/doc/ferroglade-tunnel
 xpath() { xmllint --xpath "string($1)" "$root/usr/share/polkit-1/actions/org.ferroglade.tunnel.policy"; }
 check "polkit runs the packaged binary" '[ "$(xpath "//annotate[@key=\"org.freedesktop.policykit.exec.path\"]")" = $bin ] && [ -x "$root$bin" ]'
 check "polkit asks for an administrator" '[ "$(xpath //allow_any) $(xpath //allow_inactive) $(xpath //allow_active)" = "auth_admin auth_admin auth_admin_keep" ]'
+
+# With the packaged binary and manual page standing in for installed ones.
+sed "s|=$bin |=$root$bin |" "$root/usr/lib/systemd/system/ferroglade-tunnel.service" >"$tmp/ferroglade-tunnel.service"
+check "systemd accepts the unit" '[ -z "$(MANPATH=$root/usr/share/man systemd-analyze verify "$tmp/ferroglade-tunnel.service" 2>&1 || echo failed)" ]'
 
 page=$root/usr/share/man/man8/ferroglade-tunnel.8.gz
 check "manual page renders without warnings" '[ -z "$(MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >"$tmp/page")" ]'
