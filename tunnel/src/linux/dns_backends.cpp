@@ -1,7 +1,5 @@
 #include "linux/dns_backends.hpp"
 
-#include "linux/host_probes.hpp"
-
 namespace ferroglade {
 namespace {
 
@@ -12,8 +10,8 @@ bool resolved_usable(Host& host) {
   return host.tool_on_path("resolvectl") && host.tool_succeeds({"resolvectl", "status"});
 }
 
-Status use_resolved(Host& host, std::string_view server) {
-  const std::string link(INTERFACE_NAME);
+Status use_resolved(Host& host, std::string_view link_name, std::string_view server) {
+  const std::string link(link_name);
   if (Status set = host.run_tool({"resolvectl", "dns", link, std::string(server)}); !set.ok()) {
     return set;
   }
@@ -25,9 +23,9 @@ Status use_resolved(Host& host, std::string_view server) {
   return {};
 }
 
-Status use_resolvconf(Host& host, std::string_view server) {
-  Status added = host.run_tool_with_input(
-      InputInstance::resolver, {"resolvconf", "-a", std::string(RESOLVCONF_RECORD), "-m", "0", "-x"}, server);
+Status use_resolvconf(Host& host, std::string_view record, std::string_view server) {
+  Status added = host.run_tool_with_input(InputInstance::resolver,
+                                          {"resolvconf", "-a", std::string(record), "-m", "0", "-x"}, server);
   if (!added.ok() && added.error().tool_unsuccessful) {
     return fail(std::string(NO_BACKEND));
   }
@@ -36,7 +34,7 @@ Status use_resolvconf(Host& host, std::string_view server) {
 
 }  // namespace
 
-Status set_up_dns(Host& host, const std::optional<std::string>& server) {
+Status set_up_dns(Host& host, const DnsTarget& target, const std::optional<std::string>& server) {
   if (!server.has_value()) {
     return {};
   }
@@ -46,24 +44,24 @@ Status set_up_dns(Host& host, const std::optional<std::string>& server) {
     host.write_error(NAMESPACE_WARNING);
     return {};
   }
-  return configure_dns(host, *server);
+  return configure_dns(host, target, *server);
 }
 
-Status configure_dns(Host& host, std::string_view server) {
+Status configure_dns(Host& host, const DnsTarget& target, std::string_view server) {
   if (resolved_usable(host)) {
-    return use_resolved(host, server);
+    return use_resolved(host, target.link, server);
   }
   if (host.tool_on_path("resolvconf")) {
-    return use_resolvconf(host, server);
+    return use_resolvconf(host, target.record, server);
   }
   return fail(std::string(NO_BACKEND));
 }
 
-void remove_dns(Host& host) {
+void remove_dns(Host& host, std::string_view record) {
   if (!host.tool_on_path("resolvconf") || host.in_foreign_netns()) {
     return;
   }
-  (void)host.tool_succeeds({"resolvconf", "-d", std::string(RESOLVCONF_RECORD), "-f"});
+  (void)host.tool_succeeds({"resolvconf", "-d", std::string(record), "-f"});
 }
 
 }  // namespace ferroglade

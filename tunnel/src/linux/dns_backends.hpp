@@ -10,20 +10,23 @@
 
 namespace ferroglade {
 
-/// The tunnel's record name with resolvconf.
-inline constexpr std::string_view RESOLVCONF_RECORD = "tun.ferroglade";
+/// Where a server goes: the link for systemd-resolved, the record name for resolvconf.
+struct DnsTarget {
+  std::string_view link;
+  std::string_view record;
+};
 
 /// The last step of `up`. `server` is the DNS server already rendered as text,
 /// or no value when the document had no dns. Absent: nothing happens. In a foreign
 /// network namespace: one warning line and success. Otherwise configure_dns.
-Status set_up_dns(Host& host, const std::optional<std::string>& server);
+Status set_up_dns(Host& host, const DnsTarget& target, const std::optional<std::string>& server);
 
 /// systemd-resolved when resolvectl is present and `resolvectl status` succeeds,
 /// else resolvconf when present, else "dns: neither systemd-resolved nor resolvconf is available".
-Status configure_dns(Host& host, std::string_view server);
+Status configure_dns(Host& host, const DnsTarget& target, std::string_view server);
 
-/// Withdraws the resolvconf record when resolvconf is present and the process
+/// Withdraws the resolvconf `record` when resolvconf is present and the process
 /// shares process 1's network namespace. Cannot fail; prints nothing.
-void remove_dns(Host& host);
+void remove_dns(Host& host, std::string_view record);
 
 }  // namespace ferroglade

@@ -1,3 +1,4 @@
+// The real host's files, standard streams and run lock.
 #include "linux/host.hpp"
 
 #include <fcntl.h>
@@ -8,39 +9,17 @@
 #include <string>
 
 #include "linux/descriptor_io.hpp"
-#include "linux/host_probes.hpp"
 #include "linux/system_error.hpp"
-#include "linux/tool_runner.hpp"
 
 namespace ferroglade {
 
-void SystemHost::reset_search_path() { ferroglade::reset_search_path(); }
-
-Status SystemHost::run_tool(const CommandLine& command) { return ferroglade::run_tool(command); }
-
-bool SystemHost::tool_succeeds(const CommandLine& command) { return ferroglade::tool_succeeds(command); }
-
-Status SystemHost::run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) {
-  return ferroglade::run_tool_with_input(instance, command, data);
-}
-
-bool SystemHost::is_root() { return ferroglade::is_root(); }
-
-bool SystemHost::in_foreign_netns() { return ferroglade::in_foreign_netns(); }
-
-bool SystemHost::tool_on_path(std::string_view name) { return ferroglade::tool_on_path(name); }
-
-bool SystemHost::link_exists() { return ferroglade::link_exists(); }
-
-bool SystemHost::ipv6_available() { return ferroglade::ipv6_available(); }
-
-void SystemHost::serialise_runs() {
+void SystemHost::serialise_runs(std::string_view path) {
   if (run_lock_ != -1) {
     return;
   }
-  // Only root may create files directly under /run, so no other user can hold this lock
-  // first; O_NOFOLLOW keeps a planted link from pointing it elsewhere.
-  run_lock_ = ::open("/run/ferroglade-tunnel.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Mode 0600 in a root-only directory: no other user can take the lock first. O_NOFOLLOW
+  // keeps a planted link from pointing it elsewhere.
+  run_lock_ = ::open(std::string(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (run_lock_ == -1) {
     return;
   }

@@ -1,18 +1,29 @@
 #pragma once
-// The narrow interface through which bring-up, teardown and DNS touch the host,
-// so that tests can record exactly what they would do.
+// The narrow interface through which the commands touch the host: tools, probes,
+// files and the standard streams. SystemHost is the real one; tests record instead.
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "linux/result.hpp"
-#include "linux/tool_runner.hpp"
 
 namespace ferroglade {
 
-/// Each operation keeps the contract of the free function of the same name
-/// (tool_runner.hpp, host_probes.hpp).
+/// A bare program name followed by at least one argument; each element reaches
+/// the tool as exactly one argument, no shell involved.
+using CommandLine = std::vector<std::string>;
+
+/// Which fed-tool variant run_tool_with_input runs; it fixes streams and texts.
+enum class InputInstance {
+  /// `wg set`: stdout on /dev/null, stderr captured; data is the private key.
+  key,
+  /// `resolvconf -a`: stdout and stderr are the program's own; data is the server text.
+  resolver,
+};
+
 class Host {
  public:
   Host() = default;
@@ -20,24 +31,47 @@ class Host {
   Host& operator=(const Host&) = delete;
   virtual ~Host() = default;
 
+  // Tools. Each starts by bare name through PATH and is waited for before returning.
+
+  /// Sets PATH to /usr/sbin:/usr/bin:/sbin:/bin for this process and every tool it starts.
   virtual void reset_search_path() = 0;
+  /// Runs a tool that must succeed: stdin /dev/null, stdout drained and dropped, stderr
+  /// captured. Errors: "<program>: <system error>" when it cannot be started or waited
+  /// for; "<command line joined by spaces>: <trimmed stderr>" when it exits non-zero or
+  /// is killed by a signal.
   virtual Status run_tool(const CommandLine& command) = 0;
+  /// Runs a tool with all three streams on /dev/null; true only when it started and
+  /// exited with status 0. Never reports why.
   virtual bool tool_succeeds(const CommandLine& command) = 0;
+  /// Runs a tool and feeds `data` to its standard input (key: the trimmed key and a line
+  /// feed; resolver: "nameserver " + data + "\n"). Start, write and wait failures give the
+  /// bare system error text. Key instance: a tool that does not succeed gives
+  /// "wg set: <trimmed stderr>". Resolver instance: it gives an Error with
+  /// `tool_unsuccessful` set and an empty text.
   virtual Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) = 0;
 
+  // Probes. None starts a tool, prints or fails: what prevents an answer is folded
+  // into a fixed value.
+
+  /// Effective user ID is 0 (third field of the first "Uid:" line of
+  /// /proc/self/status). False when that cannot be read.
   virtual bool is_root() = 0;
+  /// Not in process 1's network namespace, or that cannot be determined.
   virtual bool in_foreign_netns() = 0;
+  /// Some PATH entry holds a regular file named `name` (permissions not checked).
   virtual bool tool_on_path(std::string_view name) = 0;
-  virtual bool link_exists() = 0;
+  /// /sys/class/net/<name> can be examined.
+  virtual bool link_exists(std::string_view name) = 0;
+  /// /proc/net/if_inet6 exists and lists at least one address (or cannot be read).
   virtual bool ipv6_available() = 0;
 
-  /// Waits until no other `up` or `down` holds the run lock, then holds it until this
-  /// process ends, however it ends. Where the lock cannot be taken, goes on without it.
-  virtual void serialise_runs() = 0;
+  // Files and streams.
 
+  /// Waits until no other process holds the lock on the file at `path`, then holds it
+  /// until this process ends, however it ends. Where it cannot be taken, goes on without.
+  virtual void serialise_runs(std::string_view path) = 0;
   /// Creates or truncates `path` and writes `content`; false on any failure.
   virtual bool write_file(std::string_view path, std::string_view content) = 0;
-
   /// Fills `buffer` from standard input until it is full or the input ends (a closed
   /// descriptor counts as the end). The number of bytes read, or the system error text.
   virtual Result<std::size_t> read_input(std::span<char> buffer) = 0;
@@ -51,7 +85,7 @@ class Host {
   Host& operator=(Host&&) = default;
 };
 
-/// The real host: the tool runner, the probes, real files and the standard streams.
+/// The real host. Tools: tool_runner.cpp; probes: host_probes.cpp; the rest: host.cpp.
 class SystemHost final : public Host {
  public:
   void reset_search_path() override;
@@ -61,9 +95,9 @@ class SystemHost final : public Host {
   bool is_root() override;
   bool in_foreign_netns() override;
   bool tool_on_path(std::string_view name) override;
-  bool link_exists() override;
+  bool link_exists(std::string_view name) override;
   bool ipv6_available() override;
-  void serialise_runs() override;
+  void serialise_runs(std::string_view path) override;
   bool write_file(std::string_view path, std::string_view content) override;
   Result<std::size_t> read_input(std::span<char> buffer) override;
   Status write_output(std::string_view text) override;

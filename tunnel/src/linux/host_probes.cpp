@@ -1,4 +1,5 @@
-#include "linux/host_probes.hpp"
+// Yes-or-no questions about the host, answered from /proc, /sys and the file system.
+#include "linux/host.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -135,12 +136,12 @@ std::string candidate_path(std::string_view directory, std::string_view name) {
 
 }  // namespace
 
-bool is_root() {
+bool SystemHost::is_root() {
   const std::optional<std::string> status = read_file("/proc/self/status");
   return status.has_value() && status_text_says_root(*status);
 }
 
-bool in_foreign_netns() {
+bool SystemHost::in_foreign_netns() {
   const std::optional<std::string> own = read_link("/proc/self/ns/net");
   const std::optional<std::string> first = read_link("/proc/1/ns/net");
   if (!own || !first) {
@@ -149,7 +150,7 @@ bool in_foreign_netns() {
   return !same_path(*own, *first);
 }
 
-bool tool_on_path(std::string_view name) {
+bool SystemHost::tool_on_path(std::string_view name) {
   const char* value = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): single-threaded
   std::string_view path = value == nullptr ? std::string_view() : std::string_view(value);
   if (!is_valid_utf8(path)) {
@@ -164,9 +165,9 @@ bool tool_on_path(std::string_view name) {
   return false;
 }
 
-bool link_exists() { return can_examine("/sys/class/net/" + std::string(INTERFACE_NAME)); }
+bool SystemHost::link_exists(std::string_view name) { return can_examine("/sys/class/net/" + std::string(name)); }
 
-bool ipv6_available() {
+bool SystemHost::ipv6_available() {
   const char* list = "/proc/net/if_inet6";
   if (!can_examine(list)) {
     return false;

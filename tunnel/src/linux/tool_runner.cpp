@@ -1,4 +1,5 @@
-#include "linux/tool_runner.hpp"
+// Starting host tools: the only way the program changes the host.
+#include "linux/host.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,8 @@ namespace ferroglade {
 namespace {
 
 constexpr std::string_view NUL_IN_ARGUMENT = "nul byte found in provided data";
+/// Every tool is looked up in these directories only.
+constexpr std::string_view SEARCH_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
 
 /// An owned file descriptor, closed when dropped.
 class Fd {
@@ -286,9 +289,9 @@ std::string failed_command_text(const CommandLine& command, std::string_view cap
 
 }  // namespace
 
-void reset_search_path() { (void)::setenv("PATH", std::string(SEARCH_PATH).c_str(), 1); }
+void SystemHost::reset_search_path() { (void)::setenv("PATH", std::string(SEARCH_PATH).c_str(), 1); }
 
-Status run_tool(const CommandLine& command) {
+Status SystemHost::run_tool(const CommandLine& command) {
   const std::string program = command.empty() ? std::string() : command.front();
   Result<Child> child = start(command, {Stream::null_device, Stream::pipe, Stream::pipe});
   if (!child) {
@@ -305,7 +308,7 @@ Status run_tool(const CommandLine& command) {
   return fail(failed_command_text(command, errors));
 }
 
-bool tool_succeeds(const CommandLine& command) {
+bool SystemHost::tool_succeeds(const CommandLine& command) {
   Result<Child> child = start(command, {Stream::null_device, Stream::null_device, Stream::null_device});
   if (!child) {
     return false;
@@ -314,7 +317,7 @@ bool tool_succeeds(const CommandLine& command) {
   return wait_for(child->pid, succeeded) == 0 && succeeded;
 }
 
-Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) {
+Status SystemHost::run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) {
   const bool key = instance == InputInstance::key;
   const Streams streams = key ? Streams{Stream::pipe, Stream::null_device, Stream::pipe}
                               : Streams{Stream::pipe, Stream::inherited, Stream::inherited};

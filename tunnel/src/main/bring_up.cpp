@@ -7,6 +7,7 @@
 #include "linux/dns_backends.hpp"
 #include "main/routing.hpp"
 #include "main/teardown.hpp"
+#include "main/tunnel_names.hpp"
 #include "main/validation.hpp"
 #include "main/wireguard_device.hpp"
 
@@ -53,7 +54,7 @@ Status build_tunnel(Host& host, ValidatedConfig& config) {
   if (Status step = install_routes(host, config.allowed_ips); !step.ok()) {
     return step;
   }
-  return set_up_dns(host, dns_server_text(config));
+  return set_up_dns(host, {INTERFACE_NAME, RESOLVCONF_RECORD}, dns_server_text(config));
 }
 
 // A failed `up` leaves the host as `down` would; the step's own text is what
@@ -72,7 +73,7 @@ Status bring_up(Host& host) {
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
-  host.serialise_runs();
+  host.serialise_runs(RUN_LOCK_PATH);
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();

@@ -9,12 +9,11 @@
 #include <cerrno>
 #include <string>
 
-#include "linux/descriptor_io.hpp"
 #include "linux/host.hpp"
 #include "linux/result.hpp"
-#include "linux/system_error.hpp"
 #include "main/bring_up.hpp"
 #include "main/teardown.hpp"
+#include "main/tunnel_names.hpp"
 
 namespace ferroglade {
 namespace {
@@ -49,6 +48,7 @@ bool open_closed_standard_descriptors() {
     // The lowest free number is taken, which is `fd` itself since lower ones are open.
     if (opened != fd) {
       close(opened);
+      errno = EBADF;
       return false;
     }
   }
@@ -57,9 +57,9 @@ bool open_closed_standard_descriptors() {
 
 }  // namespace
 
-bool prepare_process() {
+int prepare_process() {
   if (!open_closed_standard_descriptors()) {
-    return false;
+    return errno;
   }
   (void)signal(SIGPIPE, SIG_IGN);
   // An ignored SIGCHLD survives exec: the kernel would then reap our tools
@@ -67,11 +67,11 @@ bool prepare_process() {
   (void)signal(SIGCHLD, SIG_DFL);
   // The private key will be in memory: a crash must not write it into a core file.
   (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-  return true;
+  return 0;
 }
 
 Status report_status(Host& host) {
-  const std::string_view line = host.link_exists() ? "up\n" : "down\n";
+  const std::string_view line = host.link_exists(INTERFACE_NAME) ? "up\n" : "down\n";
   if (Status written = host.write_output(line); !written) {
     // The caller asked for the answer and did not get it.
     return fail("standard output: " + std::move(written).error().text);
@@ -94,19 +94,6 @@ int dispatch_command(Host& host, std::string_view word) {
   }
   host.write_error(USAGE);
   return EXIT_USAGE;
-}
-
-int run_program(int argc, char** argv) {
-  if (!prepare_process()) {
-    const int saved = errno;
-    (void)write_all(STDERR_FILENO, "error: /dev/null: " + system_error_text(saved) + "\n");
-    return 1;
-  }
-  // Arguments are compared byte for byte, so one that is not UTF-8 simply
-  // matches no command word.
-  const std::string_view word = argc > 1 && argv[1] != nullptr ? std::string_view(argv[1]) : std::string_view();
-  SystemHost host;
-  return dispatch_command(host, word);
 }
 
 }  // namespace ferroglade

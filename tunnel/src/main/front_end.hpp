@@ -1,5 +1,5 @@
 #pragma once
-// Entry steps, command dispatch, usage and the `status` command.
+// The process-wide start-up steps, the command table with its dispatch, and `status`.
 
 #include <string_view>
 
@@ -8,10 +8,11 @@
 
 namespace ferroglade {
 
-/// Opens /dev/null on each closed standard descriptor, ignores SIGPIPE, gives
-/// SIGCHLD its default disposition and makes the process non-dumpable.
-/// False when /dev/null could not be opened; the program must then stop.
-[[nodiscard]] bool prepare_process();
+/// The start-up steps, in order: opens /dev/null on each closed standard descriptor,
+/// ignores SIGPIPE, gives SIGCHLD its default disposition and makes the process
+/// non-dumpable. 0, or the error number when /dev/null could not stand in for a closed
+/// descriptor; the program must then stop.
+[[nodiscard]] int prepare_process();
 
 /// Runs the command named by `word` and returns the exit status: 0, 1 after the
 /// error line, or 2 after the two usage lines.
@@ -20,8 +21,5 @@ namespace ferroglade {
 /// The `status` command: "up" or "down" on standard output. Fails only when that
 /// line cannot be written.
 Status report_status(Host& host);
-
-/// The whole program: prepare, take the command word, dispatch.
-[[nodiscard]] int run_program(int argc, char** argv);
 
 }  // namespace ferroglade

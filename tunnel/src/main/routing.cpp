@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "linux/host_probes.hpp"
+#include "main/tunnel_names.hpp"
 
 namespace ferroglade {
 namespace {

@@ -10,12 +10,6 @@
 
 namespace ferroglade {
 
-inline constexpr std::string_view ROUTE_TABLE = "51821";
-inline constexpr std::string_view FWMARK = "51821";
-inline constexpr std::string_view RULE_PREF_TUNNEL = "32741";
-inline constexpr std::string_view RULE_PREF_MAIN = "32740";
-inline constexpr std::string_view SRC_VALID_MARK_PATH = "/proc/sys/net/ipv4/conf/all/src_valid_mark";
-
 /// "-4" or "-6".
 [[nodiscard]] std::string_view route_family(const IpNetwork& network);
 

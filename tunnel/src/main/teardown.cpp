@@ -3,8 +3,7 @@
 #include <string>
 
 #include "linux/dns_backends.hpp"
-#include "linux/host_probes.hpp"
-#include "main/routing.hpp"
+#include "main/tunnel_names.hpp"
 
 namespace ferroglade {
 namespace {
@@ -45,16 +44,16 @@ Status tear_down(Host& host) {
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
-  host.serialise_runs();
+  host.serialise_runs(RUN_LOCK_PATH);
   delete_rules(host);
-  if (host.link_exists()) {
+  if (host.link_exists(INTERFACE_NAME)) {
     if (Status deleted = host.run_tool({"ip", "link", "del", "dev", std::string(INTERFACE_NAME)}); !deleted.ok()) {
       // The record stays until a `down` that gets this far, so DNS is never
       // withdrawn from under a tunnel that is still there.
       return deleted;
     }
   }
-  remove_dns(host);
+  remove_dns(host, RESOLVCONF_RECORD);
   return {};
 }
 

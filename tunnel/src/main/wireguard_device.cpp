@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "linux/host_probes.hpp"
 #include "linux/secret.hpp"
-#include "main/routing.hpp"
+#include "main/tunnel_names.hpp"
 
 namespace ferroglade {
 namespace {

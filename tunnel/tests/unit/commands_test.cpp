@@ -72,11 +72,11 @@ class RecordingHost final : public Host {
   bool is_root() override { return state_.root; }
   bool in_foreign_netns() override { return state_.foreign; }
   bool tool_on_path(std::string_view name) override { return state_.tools.contains(name); }
-  bool link_exists() override { return state_.link; }
+  bool link_exists(std::string_view name) override { return state_.link && name == "ferroglade"; }
   bool ipv6_available() override { return state_.ipv6; }
-  void serialise_runs() override {
+  void serialise_runs(std::string_view path) override {
     if (!locked_) {
-      log.emplace_back("lock");
+      log.push_back("lock " + std::string(path));
       locked_ = true;
     }
   }
@@ -175,7 +175,7 @@ std::string rule(const std::string& family, bool tunnel) {
 }
 
 const Log CLEAN = deletions(1, 1, 1, 1);
-const Log LOCK = {"lock"};
+const Log LOCK = {"lock /run/ferroglade-tunnel.lock"};
 const Log START = LOCK + CLEAN;
 const std::string LINK_ADD = "ip link add ferroglade type wireguard";
 const std::string WG = wg_set("0.0.0.0/0", true);
@@ -313,7 +313,7 @@ TEST(Commands, DoExactlyWhatTheyMust) {
 // A caller may hand on SIGCHLD ignored, which would make every wait for a tool fail.
 TEST(Commands, StartUpReadiesTheProcess) {
   (void)signal(SIGCHLD, SIG_IGN);
-  ASSERT_TRUE(prepare_process());
+  ASSERT_EQ(0, prepare_process());
   EXPECT_EQ(0, prctl(PR_GET_DUMPABLE));
   EXPECT_EQ(SIG_IGN, signal(SIGPIPE, SIG_DFL));
   EXPECT_EQ(SIG_DFL, signal(SIGCHLD, SIG_DFL));
