@@ -55,7 +55,7 @@ class RecordingHost final : public Host {
   }
   Log log;
 
-  void reset_search_path() override {}
+  void reset_search_path() override { path_reset_ = true; }
   Status run_tool(const CommandLine& command) override {
     const std::string* complaint = run(command);
     return complaint ? fail(joined(command) + ": " + *complaint) : Status();
@@ -71,7 +71,7 @@ class RecordingHost final : public Host {
   }
   bool is_root() override { return state_.root; }
   bool in_foreign_netns() override { return state_.foreign; }
-  bool tool_on_path(std::string_view name) override { return state_.tools.contains(name); }
+  bool tool_on_path(std::string_view name) override { return path_reset_ && state_.tools.contains(name); }
   bool link_exists(std::string_view name) override { return state_.link && name == "ferroglade"; }
   bool ipv6_available() override { return state_.ipv6; }
   void serialise_runs(std::string_view path) override {
@@ -108,6 +108,11 @@ class RecordingHost final : public Host {
   const std::string* run(const CommandLine& command, const std::string& input = "") {
     const std::string line = joined(command);
     log.push_back(input.empty() ? line : line + " <<< " + input);
+    // The caller's search path may lead anywhere: tools are found only once it is reset.
+    static const std::string not_found = "No such file or directory (os error 2)";
+    if (!path_reset_) {
+      return &not_found;
+    }
     for (const auto& [start, complaint] : state_.failing) {
       if (line.starts_with(start)) {
         return &complaint;
@@ -133,6 +138,7 @@ class RecordingHost final : public Host {
   HostState state_;
   std::map<std::string, int> rules_;
   bool locked_ = false;
+  bool path_reset_ = false;
 };
 
 Log operator+(Log a, const Log& b) {
