@@ -37,7 +37,7 @@ fake() {
       status=*) status=${n#*=} ;;
       stdout=*) printf %s "${n#*=}" ;;
       stderr=*) printf %s "${n#*=}" >&2 ;;
-      flood=*) flood "${n#*=}" e >&2 && flood "${n#*=}" o && printf end >&2 ;;
+      flood=*) flood "${n#*=}" o && exec >&- && flood "${n#*=}" e >&2 && printf end >&2 ;;
       signal=*) kill -s "${n#*=}" $$ ;;
     esac
   done
@@ -88,13 +88,14 @@ slow() {
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
   RUN+=(strace -qq -o /dev/null -e trace=write -e inject=write:delay_enter=300000)
 }
-# No /proc/net/if_inet6 on a fake /proc, whose src_valid_mark is a plain file; `ip -6` fails.
-noip6() {
+# A fake /proc without /proc/net/if_inet6, whose src_valid_mark is a plain file.
+fakeproc() {
   local p=/run/fh/proc
   mkdir $p && mount --bind /proc $p && mount -t tmpfs fh-proc /proc &&
     ln -s -t /proc $p/!(net|sys|[0-9]*) $p/{1..4999} && mkdir -p /proc/net /proc/sys/net/ipv4/conf/all &&
-    printf '0\n' >/proc/sys/net/ipv4/conf/all/src_valid_mark && when ip '-6 *' status=2 stderr="$NOV6"
+    printf '0\n' >/proc/sys/net/ipv4/conf/all/src_valid_mark
 }
+noip6() { fakeproc && when ip '-6 *' status=2 stderr="$NOV6"; }
 vg() {
   grep -qa __asan_init "$BIN" && skip "valgrind cannot run a sanitizer build"
   command -v valgrind >/dev/null || skip "no valgrind"
@@ -208,11 +209,13 @@ ip only outside the search path | tool ip /usr/local/sbin; RUN+=(env PATH=/usr/l
 wg not executable | tool wg noexec | up | "$DOC" | 1 | | $'error: Permission denied (os error 13)\n' |
 a tool killed by a signal | when ip 'link add *' stderr=dying signal=KILL | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: dying"$'\n' |
 stderr trimmed and repaired, stdout unseen | when ip 'link add *' status=1 stdout=noise stderr=$'\xc2\xa0\xe2\x80\x83first\n bad \xff\xe2\x82x\xe3\x80\x80\n' | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: first"$'\n bad \xef\xbf\xbd\xef\xbf\xbdx\n' |
+a complaint cut inside a character | when ip 'link add *' status=1 stderr=$'cut \xe2\x82' | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: cut "$'\xef\xbf\xbd\n' |
 wg quitting before it reads the key | slow; when wg '*' noread status=1 | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
 resolvconf quitting before its input | slow; rconly; when resolvconf '-a *' noread | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
 no /dev/null for a closed descriptor | : >/run/fh/nn && mount --bind /run/fh/nn /dev/null && mount -o remount,bind,ro /dev/null; REDIR='<&-' | status | | 1 | | $'error: /dev/null: Read-only file system (os error 30)\n' |
 a host without IPv6 | noip6 | up | "$DOC6" | 0 | | "warning: no IPv6 on this system: ip -6 route add ::/0 dev ferroglade table 51821: $NOV6"$'\n' | mark
 a foreign network namespace | foreign | up | "$DOC" | 0 | | $'warning: network namespace: DNS left alone\n' |
+process 1's namespace unreadable | fakeproc && rm /proc/1 && ln -s /nowhere /proc/1 | up | "$DOC" | 0 | | $'warning: network namespace: DNS left alone\n' |
 up under memcheck | vg | up | "$DOC" | 0 | | |
 down under memcheck | link; vg | down | | 0 | | |
 TABLE

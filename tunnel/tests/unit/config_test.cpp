@@ -102,7 +102,7 @@ TEST(ParseConfig, NamesFloatingPointNumbersAsFound) {
   const std::pair<std::string, std::string> cases[] = {
       {"1420.0", "1420.0"},   {"1.5", "1.5"},      {"-0.5", "-0.5"},
       {"-0", "-0.0"},         {"-1e-400", "-0.0"}, {"1e-5", "0.00001"},
-      {"9.99e-6", "9.99e-6"}, {"1e16", "1e16"},    {"0.00000000001e300", "1e289"}};
+      {"9.99e-6", "9.99e-6"}, {"1e16", "1e16"},    {"0.00000000001e300", "1e289"}, {"0e400", "0.0"}};
   for (const auto& [number, found] : cases) {
     EXPECT_EQ("config json: invalid type: floating point `" + found + "`, expected u32 at line 1 column " +
                   std::to_string(7 + number.size()),
@@ -192,6 +192,7 @@ TEST(ValidateConfig, ChecksAndNormalisesEachField) {
       {"dns", "::ffff:10.0.0.53", {"::ffff:10.0.0.53", "0:0:0:0:0:ffff:a00:35"}},
       {"dns", "::a00:35", {"::10.0.0.53"}},
       {"dns", "1:2:3:4:5:6:7:0", {"1:2:3:4:5:6:7::"}},
+      {"dns", "1:2:3:4:5:6:102:304", {"1:2:3:4:5:6:1.2.3.4"}},
       {"dns", "1::2:0:0:3:4", {"1:0:0:2:0:0:3:4"}},
       {"dns", "1:0:0:2::3", {"1:0:0:2:0:0:0:3"}},
       {"dns", "abcd:a0b:f0::", {"abcd:0a0b:00f0::"}},
