@@ -1,5 +1,6 @@
 #pragma once
-// Strict RFC 8259 reader with positioned messages.
+// Strict RFC 8259 reader with positioned messages: the grammar is in json_reader.cpp, the
+// scalars in json_scalars.cpp.
 
 #include <cstddef>
 #include <cstdint>
