@@ -1,132 +1,15 @@
-#include "main/json_reader.hpp"
-
+// The grammar of a JSON document: the cursor and its positions, the caller's typed requests,
+// and the walk over values nobody asked for.
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <limits>
 #include <vector>
 
-#include "main/number_text.hpp"
+#include "main/json_reader.hpp"
 
 namespace ferroglade {
-
-struct JsonReader::Number {
-  enum class Kind { unsigned_integer, negative_integer, floating };
-  Kind kind = Kind::unsigned_integer;
-  std::uint64_t unsigned_value = 0;
-  std::int64_t negative_value = 0;
-  double floating_value = 0;
-};
-
 namespace {
 
-constexpr std::string_view EOF_VALUE = "EOF while parsing a value";
 constexpr std::string_view EOF_OBJECT = "EOF while parsing an object";
 constexpr std::string_view EOF_LIST = "EOF while parsing a list";
-constexpr std::string_view EOF_STRING = "EOF while parsing a string";
-constexpr std::string_view INVALID_NUMBER = "invalid number";
-constexpr std::string_view INVALID_ESCAPE = "invalid escape";
-constexpr std::string_view LONE_SURROGATE = "lone leading surrogate in hex escape";
-
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-void append_escaped(std::string& out, unsigned code) {
-  static constexpr char HEX[] = "0123456789abcdef";
-  switch (code) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case 0:
-      out += "\\0";
-      break;
-    default:
-      out += "\\u{";
-      if (code >= 0x10) {
-        out += HEX[code >> 4];
-      }
-      out += HEX[code & 0xF];
-      out += '}';
-  }
-}
-
-// A string found where something else was expected, quoted with backslash escapes for the
-// quote, the backslash and the control characters.
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0U;
-    // C1 controls arrive as the two bytes C2 80..C2 9F.
-    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
-      append_escaped(out, next);
-      ++i;
-    } else if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
-      append_escaped(out, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
-  return out;
-}
-
-// Whether an out-of-range number is too large (true) or too small (false): the decimal
-// exponent of its first significant digit decides.
-bool overflows(std::string_view text) {
-  if (!text.empty() && text.front() == '-') {
-    text.remove_prefix(1);
-  }
-  const std::size_t marker = text.find_first_of("eE");
-  const std::string_view mantissa = text.substr(0, marker);
-  std::int64_t exponent = 0;
-  if (marker != std::string_view::npos) {
-    std::string_view digits = text.substr(marker + 1);
-    const bool negative = !digits.empty() && digits.front() == '-';
-    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
-      digits.remove_prefix(1);
-    }
-    for (const char c : digits) {
-      exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
-    }
-    exponent = negative ? -exponent : exponent;
-  }
-  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
-  const std::size_t first = mantissa.find_first_of("123456789");
-  if (first == std::string_view::npos) {
-    return false;
-  }
-  const auto place =
-      first < point ? static_cast<std::int64_t>(point - first - 1) : -static_cast<std::int64_t>(first - point);
-  return place + exponent > 0;
-}
 
 }  // namespace
 
@@ -171,8 +54,6 @@ Error JsonReader::peek_error(std::string_view message) const {
   return error_at(message, std::min(pos_ + 1, input_.size()));
 }
 
-bool JsonReader::at_number() const { return input_[pos_] == '-' || is_decimal_digit(input_[pos_]); }
-
 void JsonReader::skip_white_space() {
   while (!at_end()) {
     const char c = input_[pos_];
@@ -183,295 +64,18 @@ void JsonReader::skip_white_space() {
   }
 }
 
-Status JsonReader::scan_literal(std::string_view rest) {
-  for (const char expected : rest) {
-    if (at_end()) {
-      return error_at(EOF_VALUE, pos_);
-    }
-    if (input_[pos_++] != expected) {
-      return error_at("expected ident", pos_);
-    }
-  }
-  return {};
-}
-
-std::size_t JsonReader::raw_string_length() const {
-  std::size_t end = pos_;
-  while (end < input_.size() && input_[end] != '"') {
-    end += input_[end] == '\\' ? 2 : 1;
-  }
-  return std::min(end, input_.size()) - pos_;
-}
-
-Status JsonReader::scan_string(std::string* out) {
-  if (out != nullptr) {
-    out->clear();
-    out->reserve(raw_string_length());
-  }
-  std::size_t chunk = pos_;
-  while (true) {
-    while (!at_end()) {
-      const auto c = static_cast<unsigned char>(input_[pos_]);
-      if (c == '"' || c == '\\' || c < 0x20) {
-        break;
-      }
-      ++pos_;
-    }
-    if (at_end()) {
-      return error_at(EOF_STRING, pos_);
-    }
-    if (out != nullptr) {
-      out->append(input_.substr(chunk, pos_ - chunk));
-    }
-    const char c = input_[pos_++];
-    if (c == '"') {
-      return {};
-    }
-    if (c != '\\') {
-      return error_at("control character (\\u0000-\\u001F) found while parsing a string", pos_);
-    }
-    if (Status escaped = scan_escape(out); !escaped) {
-      return escaped;
-    }
-    chunk = pos_;
-  }
-}
-
-Status JsonReader::scan_escape(std::string* out) {
+// Inline: it precedes every token, each bracket of a skipped value included.
+inline Status JsonReader::skip_to_token(std::string_view eof_message) {
+  skip_white_space();
   if (at_end()) {
-    return error_at(EOF_STRING, pos_);
-  }
-  char decoded = 0;
-  switch (input_[pos_++]) {
-    case '"':
-      decoded = '"';
-      break;
-    case '\\':
-      decoded = '\\';
-      break;
-    case '/':
-      decoded = '/';
-      break;
-    case 'b':
-      decoded = '\b';
-      break;
-    case 'f':
-      decoded = '\f';
-      break;
-    case 'n':
-      decoded = '\n';
-      break;
-    case 'r':
-      decoded = '\r';
-      break;
-    case 't':
-      decoded = '\t';
-      break;
-    case 'u':
-      return scan_unicode_escape(out);
-    default:
-      return error_at(INVALID_ESCAPE, pos_);
-  }
-  if (out != nullptr) {
-    *out += decoded;
+    return error_at(eof_message, pos_);
   }
   return {};
-}
-
-Result<std::uint16_t> JsonReader::scan_hex4() {
-  if (input_.size() - pos_ < 4) {
-    pos_ = input_.size();
-    return error_at(EOF_STRING, pos_);
-  }
-  std::uint16_t value = 0;
-  for (int i = 0; i < 4; ++i) {
-    const int digit = hex_digit_value(input_[pos_++]);
-    if (digit < 0) {
-      return error_at(INVALID_ESCAPE, pos_);
-    }
-    value = static_cast<std::uint16_t>(value << 4 | digit);
-  }
-  return value;
-}
-
-Status JsonReader::scan_unicode_escape(std::string* out) {
-  Result<std::uint16_t> first = scan_hex4();
-  if (!first) {
-    return std::move(first).error();
-  }
-  char32_t code = first.value();
-  if (code >= 0xDC00 && code <= 0xDFFF) {
-    return error_at(LONE_SURROGATE, pos_);
-  }
-  if (code >= 0xD800 && code <= 0xDBFF) {
-    for (const char expected : std::string_view("\\u")) {
-      if (at_end()) {
-        return error_at(EOF_STRING, pos_);
-      }
-      if (input_[pos_++] != expected) {
-        return error_at("unexpected end of hex escape", pos_);
-      }
-    }
-    Result<std::uint16_t> second = scan_hex4();
-    if (!second) {
-      return std::move(second).error();
-    }
-    if (second.value() < 0xDC00 || second.value() > 0xDFFF) {
-      return error_at(LONE_SURROGATE, pos_);
-    }
-    code = 0x10000 + ((code - 0xD800) << 10) + (second.value() - 0xDC00);
-  }
-  if (out != nullptr) {
-    append_utf8(*out, code);
-  }
-  return {};
-}
-
-Result<bool> JsonReader::scan_number_text() {
-  if (input_[pos_] == '-') {
-    ++pos_;
-  }
-  // A digit is required at each of these three places. A number cut off there ("-", "1.", "1e")
-  // is malformed, not a missing value.
-  auto required_digit = [this]() -> Status {
-    if (at_end() || !is_decimal_digit(input_[pos_++])) {
-      return error_at(INVALID_NUMBER, pos_);
-    }
-    return {};
-  };
-  auto digits = [this] {
-    while (!at_end() && is_decimal_digit(input_[pos_])) {
-      ++pos_;
-    }
-  };
-  if (Status digit = required_digit(); !digit) {
-    return std::move(digit).error();
-  }
-  if (input_[pos_ - 1] == '0') {
-    if (!at_end() && is_decimal_digit(input_[pos_])) {
-      return peek_error(INVALID_NUMBER);
-    }
-  } else {
-    digits();
-  }
-  bool integer = true;
-  if (!at_end() && input_[pos_] == '.') {
-    ++pos_;
-    integer = false;
-    if (Status digit = required_digit(); !digit) {
-      return std::move(digit).error();
-    }
-    digits();
-  }
-  if (!at_end() && (input_[pos_] == 'e' || input_[pos_] == 'E')) {
-    ++pos_;
-    integer = false;
-    if (!at_end() && (input_[pos_] == '+' || input_[pos_] == '-')) {
-      ++pos_;
-    }
-    if (Status digit = required_digit(); !digit) {
-      return std::move(digit).error();
-    }
-    digits();
-  }
-  return integer;
-}
-
-Result<JsonReader::Number> JsonReader::scan_number() {
-  const std::size_t start = pos_;
-  const bool negative = input_[pos_] == '-';
-  Result<bool> integer = scan_number_text();
-  if (!integer) {
-    return std::move(integer).error();
-  }
-  Number number;
-  const char* first = input_.data() + start;
-  const char* last = input_.data() + pos_;
-  if (integer.value() && !negative) {
-    const auto parsed = std::from_chars(first, last, number.unsigned_value);
-    if (parsed.ec == std::errc()) {
-      return number;
-    }
-  } else if (integer.value()) {
-    // -0 is not a negative integer; it stays a floating-point value.
-    const auto parsed = std::from_chars(first, last, number.negative_value);
-    if (parsed.ec == std::errc() && number.negative_value != 0) {
-      number.kind = Number::Kind::negative_integer;
-      return number;
-    }
-  }
-  number.kind = Number::Kind::floating;
-  const auto parsed = std::from_chars(first, last, number.floating_value);
-  if (parsed.ec == std::errc::result_out_of_range) {
-    if (overflows(input_.substr(start, pos_ - start))) {
-      return error_at("number out of range", pos_);
-    }
-    number.floating_value = negative ? -0.0 : 0.0;
-  }
-  return number;
-}
-
-std::string JsonReader::describe_number(const Number& number) {
-  switch (number.kind) {
-    case Number::Kind::unsigned_integer:
-      return "integer `" + std::to_string(number.unsigned_value) + "`";
-    case Number::Kind::negative_integer:
-      return "integer `" + std::to_string(number.negative_value) + "`";
-    case Number::Kind::floating:
-      break;
-  }
-  return "floating point `" + float_text(number.floating_value) + "`";
-}
-
-Error JsonReader::invalid_type(std::string_view expectation) {
-  std::string found;
-  switch (input_[pos_]) {
-    case 'n':
-    case 't':
-    case 'f': {
-      const char c = input_[pos_++];
-      const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
-      if (Status literal = scan_literal(rest); !literal) {
-        return std::move(literal).error();
-      }
-      found = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
-      break;
-    }
-    case '"': {
-      ++pos_;
-      std::string text;
-      if (Status string = scan_string(&text); !string) {
-        return std::move(string).error();
-      }
-      found = "string " + quoted(text);
-      break;
-    }
-    case '[':
-      found = "sequence";
-      break;
-    case '{':
-      found = "map";
-      break;
-    default: {
-      if (!at_number()) {
-        return peek_error("expected value");
-      }
-      Result<Number> number = scan_number();
-      if (!number) {
-        return std::move(number).error();
-      }
-      found = describe_number(number.value());
-    }
-  }
-  std::string message = "invalid type: " + found + ", expected ";
-  message += expectation;
-  return fail_here(message);
 }
 
 Result<char> JsonReader::begin_array_or_object(std::string_view expectation) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
+  if (Status token = skip_to_token(EOF_VALUE); !token) {
+    return std::move(token).error();
   }
   const char c = input_[pos_];
   if (c != '[' && c != '{') {
@@ -483,10 +87,11 @@ Result<char> JsonReader::begin_array_or_object(std::string_view expectation) {
 
 Status JsonReader::separator(char close) {
   ++pos_;
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
+  // Past a comma something must follow, so an end here is a missing value, in objects too.
+  if (Status token = skip_to_token(EOF_VALUE); !token) {
+    return token;
   }
+  // The comma is known to be trailing only once the bracket is seen, so the bracket is blamed.
   if (input_[pos_] == close) {
     return peek_error("trailing comma");
   }
@@ -494,9 +99,8 @@ Status JsonReader::separator(char close) {
 }
 
 Status JsonReader::begin_array(std::string_view expectation) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
+  if (Status token = skip_to_token(EOF_VALUE); !token) {
+    return token;
   }
   if (input_[pos_] != '[') {
     return invalid_type(expectation);
@@ -506,9 +110,8 @@ Status JsonReader::begin_array(std::string_view expectation) {
 }
 
 Result<bool> JsonReader::next_element(bool first) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_LIST, pos_);
+  if (Status token = skip_to_token(EOF_LIST); !token) {
+    return std::move(token).error();
   }
   const char c = input_[pos_];
   if (c == ']') {
@@ -528,9 +131,8 @@ Result<bool> JsonReader::next_element(bool first) {
 }
 
 Status JsonReader::end_array() {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_LIST, pos_);
+  if (Status token = skip_to_token(EOF_LIST); !token) {
+    return token;
   }
   const char c = input_[pos_];
   if (c == ']') {
@@ -544,13 +146,13 @@ Status JsonReader::end_array() {
       return peek_error("trailing comma");
     }
   }
+  // An element the caller does not want is surplus input, like text after the document.
   return peek_error("trailing characters");
 }
 
 Result<bool> JsonReader::next_member(bool first, std::string& name) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_OBJECT, pos_);
+  if (Status token = skip_to_token(EOF_OBJECT); !token) {
+    return std::move(token).error();
   }
   const char c = input_[pos_];
   if (c == '}') {
@@ -576,9 +178,8 @@ Result<bool> JsonReader::next_member(bool first, std::string& name) {
 }
 
 Status JsonReader::member_colon() {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_OBJECT, pos_);
+  if (Status token = skip_to_token(EOF_OBJECT); !token) {
+    return token;
   }
   if (input_[pos_] != ':') {
     return peek_error("expected `:`");
@@ -588,9 +189,8 @@ Status JsonReader::member_colon() {
 }
 
 Status JsonReader::read_string(std::string& out, std::string_view expectation) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
+  if (Status token = skip_to_token(EOF_VALUE); !token) {
+    return token;
   }
   if (input_[pos_] != '"') {
     return invalid_type(expectation);
@@ -615,62 +215,24 @@ Result<bool> JsonReader::read_optional_string(std::string& out, std::string_view
 }
 
 Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_view expectation) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(EOF_VALUE, pos_);
+  if (Status token = skip_to_token(EOF_VALUE); !token) {
+    return std::move(token).error();
   }
-  if (!at_number()) {
-    return invalid_type(expectation);
-  }
-  Result<Number> number = scan_number();
-  if (!number) {
-    return std::move(number).error();
-  }
-  if (number->kind == Number::Kind::unsigned_integer && number->unsigned_value <= max) {
-    return number->unsigned_value;
-  }
-  // An integer of the wrong range is a wrong value; a floating-point number is a wrong type.
-  std::string message = number->kind == Number::Kind::floating ? "invalid type: " : "invalid value: ";
-  message += describe_number(number.value()) + ", expected ";
-  message += expectation;
-  return fail_here(message);
-}
-
-Status JsonReader::skip_scalar() {
-  switch (input_[pos_]) {
-    case 'n':
-      ++pos_;
-      return scan_literal("ull");
-    case 't':
-      ++pos_;
-      return scan_literal("rue");
-    case 'f':
-      ++pos_;
-      return scan_literal("alse");
-    case '"':
-      ++pos_;
-      return scan_string(nullptr);
-    default:
-      break;
-  }
-  if (!at_number()) {
-    return peek_error("expected value");
-  }
-  if (Result<bool> number = scan_number_text(); !number) {
-    return std::move(number).error();
-  }
-  return {};
+  return scan_unsigned(max, expectation);
 }
 
 Result<bool> JsonReader::skip_to_next_element(BracketStack& open, bool after_value) {
   // After a value a comma or a closing bracket follows; after an opening bracket, a closing
   // bracket or the first element.
   while (true) {
+    // Not skip_to_token: picking the message before the input has ended slows skipping measurably.
     skip_white_space();
     if (at_end()) {
       return error_at(open.top_is_object() ? EOF_OBJECT : EOF_LIST, pos_);
     }
     const char c = input_[pos_];
+    // No trailing-comma check here: a comma before a closing bracket fails as the missing value
+    // or name it leaves.
     if (after_value && c == ',') {
       ++pos_;
       return true;
@@ -691,9 +253,8 @@ Result<bool> JsonReader::skip_to_next_element(BracketStack& open, bool after_val
 }
 
 Status JsonReader::skip_member_name(bool after_comma) {
-  skip_white_space();
-  if (at_end()) {
-    return error_at(after_comma ? EOF_VALUE : EOF_OBJECT, pos_);
+  if (Status token = skip_to_token(after_comma ? EOF_VALUE : EOF_OBJECT); !token) {
+    return token;
   }
   if (input_[pos_] != '"') {
     return peek_error("key must be a string");
@@ -708,9 +269,8 @@ Status JsonReader::skip_member_name(bool after_comma) {
 Status JsonReader::skip_value() {
   BracketStack open;
   while (true) {
-    skip_white_space();
-    if (at_end()) {
-      return error_at(EOF_VALUE, pos_);
+    if (Status token = skip_to_token(EOF_VALUE); !token) {
+      return token;
     }
     const char c = input_[pos_];
     const bool opened = c == '[' || c == '{';

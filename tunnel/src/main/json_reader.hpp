@@ -1,5 +1,6 @@
 #pragma once
-// Strict RFC 8259 reader with positioned messages.
+// Strict RFC 8259 reader with positioned messages: the grammar is in json_reader.cpp, the
+// scalars in json_scalars.cpp.
 
 #include <cstddef>
 #include <cstdint>
@@ -67,33 +68,47 @@ class JsonReader {
   struct Number;
   class BracketStack;
 
+  static constexpr std::string_view EOF_VALUE = "EOF while parsing a value";
+
+  // The cursor and the grammar, in json_reader.cpp.
   [[nodiscard]] bool at_end() const { return pos_ == input_.size(); }
-  /// Whether a number starts under the cursor (which is not at the end).
-  [[nodiscard]] bool at_number() const;
   [[nodiscard]] Error error_at(std::string_view message, std::size_t offset) const;
   /// Positioned just after the byte under the cursor (or at the end of input).
   [[nodiscard]] Error peek_error(std::string_view message) const;
-  [[nodiscard]] Error invalid_type(std::string_view expectation);
+  /// Skips white space up to the next token, left under the cursor; `eof_message` if the input ends first.
+  [[nodiscard]] Status skip_to_token(std::string_view eof_message);
   /// Consumes the ',' under the cursor; a value must follow before `close`.
   [[nodiscard]] Status separator(char close);
-  [[nodiscard]] Status scan_literal(std::string_view rest);
-  [[nodiscard]] Status scan_string(std::string* out);
-  [[nodiscard]] Status scan_escape(std::string* out);
-  [[nodiscard]] Status scan_unicode_escape(std::string* out);
-  [[nodiscard]] Result<std::uint16_t> scan_hex4();
-  /// Consumes a number's text; true when it has neither fraction nor exponent.
-  [[nodiscard]] Result<bool> scan_number_text();
-  [[nodiscard]] Result<Number> scan_number();
-  /// A literal, string or number under the cursor, for syntax only.
-  [[nodiscard]] Status skip_scalar();
   /// Inside `open`, past commas and closing brackets: true when a comma was consumed, false
   /// when the first element of a fresh bracket follows or `open` has become empty.
   [[nodiscard]] Result<bool> skip_to_next_element(BracketStack& open, bool after_value);
   /// A member's name and its ":"; `after_comma` picks the message for an input that ends first.
   [[nodiscard]] Status skip_member_name(bool after_comma);
+
+  // The scalars, and the values quoted in type errors, in json_scalars.cpp.
+  /// After a literal's first byte: the rest of null, true or false.
+  [[nodiscard]] Status scan_literal(std::string_view rest);
+  /// After the opening quote, through the closing one; decodes into `out` unless it is null.
+  [[nodiscard]] Status scan_string(std::string* out);
+  /// The escaped length of the string after the cursor: a bound on its decoded length.
+  [[nodiscard]] std::size_t raw_string_length() const;
+  /// After a backslash.
+  [[nodiscard]] Status scan_escape(std::string* out);
+  /// After "\u": one escape, or the two of a surrogate pair, appended as UTF-8.
+  [[nodiscard]] Status scan_unicode_escape(std::string* out);
+  [[nodiscard]] Result<std::uint16_t> scan_hex4();
+  /// Consumes a number's text; true when it has neither fraction nor exponent.
+  [[nodiscard]] Result<bool> scan_number_text();
+  [[nodiscard]] Result<Number> scan_number();
   /// "integer `<n>`" or "floating point `<x>`", as the number is named in messages.
   [[nodiscard]] static std::string describe_number(const Number& number);
-  [[nodiscard]] std::size_t raw_string_length() const;
+  /// read_unsigned from the value's first byte on.
+  [[nodiscard]] Result<std::uint64_t> scan_unsigned(std::uint64_t max, std::string_view expectation);
+  /// "invalid type: <found>, expected <expectation>" for the value under the cursor (consumed
+  /// unless it is an array or object), or the syntax error met while reading it.
+  [[nodiscard]] Error invalid_type(std::string_view expectation);
+  /// A literal, string or number under the cursor, for syntax only.
+  [[nodiscard]] Status skip_scalar();
 
   std::string_view input_;
   std::size_t pos_ = 0;
