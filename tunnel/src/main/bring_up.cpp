@@ -69,11 +69,9 @@ Status rolled_back_on_failure(Host& host, Status outcome) {
 }  // namespace
 
 Status bring_up(Host& host) {
-  host.reset_search_path();
-  if (!host.is_root()) {
-    return fail("must run as root (pkexec)");
+  if (Status begun = begin_privileged(host); !begun.ok()) {
+    return begun;
   }
-  host.serialise_runs(RUN_LOCK_PATH);
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();

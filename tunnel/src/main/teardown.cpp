@@ -39,12 +39,19 @@ void delete_rules(Host& host) {
 
 }  // namespace
 
-Status tear_down(Host& host) {
+Status begin_privileged(Host& host) {
   host.reset_search_path();
   if (!host.is_root()) {
     return fail("must run as root (pkexec)");
   }
   host.serialise_runs(RUN_LOCK_PATH);
+  return {};
+}
+
+Status tear_down(Host& host) {
+  if (Status begun = begin_privileged(host); !begun.ok()) {
+    return begun;
+  }
   delete_rules(host);
   if (host.link_exists(INTERFACE_NAME)) {
     if (Status deleted = host.run_tool({"ip", "link", "del", "dev", std::string(INTERFACE_NAME)}); !deleted.ok()) {
