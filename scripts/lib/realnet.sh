@@ -100,7 +100,7 @@ realnet_wg_link() {
   # The wireguard-go of a link deleted just before may still serve the socket,
   # and a second one would give up on it.
   local _
-  for _ in $(seq 40); do
+  for _ in $(seq 100); do
     wg show ferroglade >/dev/null 2>&1 || break
     sleep 0.05
   done
@@ -116,7 +116,8 @@ realnet_start_wg() {
   local dev=$1 pid _
   setsid wireguard-go -f "$dev" </dev/null >>"$REALNET_WORK/wireguard-go-$dev.log" 2>&1 &
   pid=$!
-  for _ in $(seq 100); do
+  # Generous, for a loaded machine: a slow start is not what the tests are about.
+  for _ in $(seq 200); do
     if wg show "$dev" >/dev/null 2>&1; then return 0; fi
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.05

@@ -59,13 +59,13 @@ dns() {
   unchanged "up and down with DNS" "$before"
 }
 
-# Runs A and B at once, three times; each run must succeed and the last to end
-# must be borne out by the final state (the tunnel up, or the client as before).
+# Runs A and B at once over a tunnel that is up, three times; each run must succeed and
+# the last to end must be borne out by the final state (the tunnel up, or the client as before).
 together() {
   local trial order
   realnet_document '"0.0.0.0/0"' >"$doc"
   for trial in 1 2 3; do
-    order=$REALNET_WORK/order && : >"$order"
+    order=$REALNET_WORK/order && : >"$order" && expect 0 '' up "$doc"
     (expect 0 '' "$1" "$doc" && echo "$1" >>"$order") &
     (expect 0 '' "$2" "$doc" && echo "$2" >>"$order") &
     wait -n && wait -n || realnet_fail "$1 and $2 together, trial $trial"
