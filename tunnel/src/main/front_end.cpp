@@ -35,31 +35,30 @@ constexpr std::array<Command, 3> COMMANDS{{
 }};
 
 // A descriptor left closed would be taken by the next open() or pipe(), which
-// could then be mistaken for a standard stream by us or by a tool.
-bool open_closed_standard_descriptors() {
+// could then be mistaken for a standard stream by us or by a tool. 0, or the error number.
+int open_closed_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
       continue;
     }
     const int opened = open("/dev/null", O_RDWR);
     if (opened == -1) {
-      return false;
+      return errno;
     }
     // The lowest free number is taken, which is `fd` itself since lower ones are open.
     if (opened != fd) {
       close(opened);
-      errno = EBADF;
-      return false;
+      return EBADF;
     }
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
 
 int prepare_process() {
-  if (!open_closed_standard_descriptors()) {
-    return errno;
+  if (const int failed = open_closed_standard_descriptors(); failed != 0) {
+    return failed;
   }
   (void)signal(SIGPIPE, SIG_IGN);
   // An ignored SIGCHLD survives exec: the kernel would then reap our tools
