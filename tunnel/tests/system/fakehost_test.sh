@@ -135,7 +135,8 @@ key() {
 mark() { same src_valid_mark 1 /proc/sys/net/ipv4/conf/all/src_valid_mark; }
 # No other user may take the run lock, or it could hold up and down back.
 lock() { ! setpriv --reuid=65534 flock -n /run/ferroglade-tunnel.lock true 2>/dev/null || bad "nobody can take the lock"; }
-held() { flock /run/ferroglade-tunnel.lock sleep 9 & sleep 0.3; }
+# Another run holding the lock: returns once it is surely held, however slow the machine.
+held() { flock /run/ferroglade-tunnel.lock sleep 9 & until ! flock -n /run/ferroglade-tunnel.lock true; do sleep 0.05; done; }
 unfollowed() { [[ ! -e /run/fh/elsewhere ]] || bad "the planted link was followed"; }
 
 skip() { echo "$*" && exit 77; }
