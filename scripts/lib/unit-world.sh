@@ -139,6 +139,10 @@ world_tunnel_gone() {
   ! container_run test -e /sys/class/net/ferroglade && [ "$(world_rule_count)" = 0 ]
 }
 
+world_link_state() {
+  if container_run test -e /sys/class/net/ferroglade; then echo "yes, $(world_rule_count) rules"; else echo no; fi
+}
+
 # The tunnel's policy rules of both families.
 world_rule_count() {
   local rules
@@ -164,7 +168,6 @@ world_shutdown_trace() {
   local journal=$CONTAINER_ROOT/var/log/journal since
   since=$(journalctl -D "$journal" -q -o short-unix -u ferroglade-tunnel.service -g '^Stopping ' | tail -1 | cut -d' ' -f1)
   [ -n "$since" ] || return 0
-  echo "Stopping ferroglade-tunnel.service,"
   journalctl -D "$journal" -q -o cat -t fgverify-ip --since "@$since"
 }
 
