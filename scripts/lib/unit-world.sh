@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # names for the script that sources it
 # What scripts/verify-unit puts into and reads out of the container of
 # scripts/lib/container.sh: the tunnel documents, a WireGuard link for a
 # kernel without one, a resolvconf that hangs, systemd-resolved, and views of
@@ -32,8 +32,6 @@ EOF
 # link would. It writes every ip command line to the journal.
 world_prepare() {
   local r=$CONTAINER_ROOT
-  mkdir -p "$(dirname "$r$DOC")"
-  chmod 0700 "$(dirname "$r$DOC")"
   cat >"$r/etc/systemd/system/fgverify-wireguard-go@.service" <<'EOF'
 [Unit]
 Description=wireguard-go standing in for a kernel WireGuard link %i
