@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "linux/dns_backends.hpp"
+#include "main/dns_backends.hpp"
 #include "main/routing.hpp"
 #include "main/teardown.hpp"
 #include "main/tunnel_names.hpp"
@@ -54,14 +54,14 @@ Status build_tunnel(Host& host, ValidatedConfig& config) {
   if (Status step = install_routes(host, config.allowed_ips); !step.ok()) {
     return step;
   }
-  return set_up_dns(host, {INTERFACE_NAME, RESOLVCONF_RECORD}, dns_server_text(config));
+  return set_up_dns(host, dns_server_text(config));
 }
 
 // A failed `up` leaves the host as `down` would; the step's own text is what
 // the caller needs, not whatever the cleanup ran into.
 Status rolled_back_on_failure(Host& host, Status outcome) {
   if (!outcome.ok()) {
-    (void)tear_down(host);
+    (void)remove_tunnel(host);
   }
   return outcome;
 }
@@ -69,9 +69,6 @@ Status rolled_back_on_failure(Host& host, Status outcome) {
 }  // namespace
 
 Status bring_up(Host& host) {
-  if (Status begun = begin_privileged(host); !begun.ok()) {
-    return begun;
-  }
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();
@@ -81,7 +78,7 @@ Status bring_up(Host& host) {
   }
   // Clean start: clears what an earlier `up` left; anything it could not
   // remove makes a later step fail with a clearer text.
-  (void)tear_down(host);
+  (void)remove_tunnel(host);
   return rolled_back_on_failure(host, build_tunnel(host, config.value()));
 }
 
