@@ -14,6 +14,25 @@
 namespace ferroglade {
 namespace {
 
+// Four octal digits, as chmod takes them.
+std::string mode_text(unsigned permissions) {
+  std::string text(4, '0');
+  for (auto digit = text.rbegin(); digit != text.rend(); ++digit, permissions >>= 3U) {
+    *digit = static_cast<char>('0' + (permissions & 7U));
+  }
+  return text;
+}
+
+// The document holds the private key; a file that others can read gives it away.
+void warn_if_readable_by_others(Host& host) {
+  const std::optional<InputFile> file = host.input_file();
+  if (!file || (file->permissions & 077U) == 0) {
+    return;
+  }
+  host.write_error("warning: " + file->path.value_or("standard input") + " is accessible to other users (mode " +
+                   mode_text(file->permissions) + "); it holds the private key\n");
+}
+
 // The document, with its copy of the private key, is dropped on return.
 Result<ValidatedConfig> read_and_validate(Host& host) {
   Result<TunnelConfig> document = read_config(host);
@@ -69,6 +88,7 @@ Status rolled_back_on_failure(Host& host, Status outcome) {
 }  // namespace
 
 Status bring_up(Host& host) {
+  warn_if_readable_by_others(host);
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();

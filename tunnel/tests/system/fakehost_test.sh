@@ -57,6 +57,7 @@ for f in "/proc/$$/fd"/*; do
 done
 SELF=$(readlink -f "$0") LINKADD='ip link add ferroglade type wireguard' ROOT=$'error: must run as root (pkexec)\n'
 USAGE=$'usage: ferroglade-tunnel <command>\n  up (config JSON on stdin) | down | status\n'
+SHARED='is accessible to other users' HOLDS='it holds the private key'
 NOV6='RTNETLINK answers: Address family not supported by protocol'
 doc() {
   printf '{"private_key":"%s","address":"10.8.0.2/24","dns":"10.8.0.1","mtu":1420,"peer_public_key":"%s",' "$1" "$PEER"
@@ -155,7 +156,7 @@ run_case() {
   BIN=$FERROGLADE_TUNNEL RUN=() REDIR='' FAILED=0 && umask 022
   host && eval "$setup" || { echo "set-up failed" && exit 2; }
   eval "a=($args) i=($input)"
-  printf %s "${i[0]-}" >/run/fh/in && exec 3</run/fh/in
+  printf %s "${i[0]-}" >/run/fh/in && chmod "${INMODE-600}" /run/fh/in && exec 3</run/fh/in
   eval '"${RUN[@]}" "$BIN" "${a[@]}" <&3 3<&- >/run/fh/out 2>/run/fh/err' "$REDIR"
   got=$?
   eval "status=($status) out=($out) err=($err)"
@@ -205,6 +206,7 @@ what tools inherit, stray descriptors given | rconly; RUN+=(env --block-signal=U
 what tools inherit, PATH unset | rconly; RUN+=(env -u PATH FH_MARK=kept) | up | "$DOC" | 0 | | | inherit
 streams closed at start reach resolvconf as /dev/null | rconly; REDIR='>&- 2>&-' | up | "$DOC" | 0 | | | rcnull
 the key only on wg's input, trimmed | | up | "$PADDED" | 0 | | | key
+a document others can read | INMODE=644 | up | "$DOC" | 0 | | "warning: /run/fh/in $SHARED (mode 0644); $HOLDS"$'\n' |
 a tool flooding both pipes | when ip 'link add *' flood=2 status=1 | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: $(flood 2 e)end"$'\n' |
 ip only outside the search path | tool ip /usr/local/sbin; RUN+=(env PATH=/usr/local/sbin:/usr/bin) | up | "$DOC" | 1 | | $'error: wireguard_module: ip: No such file or directory (os error 2)\n' |
 wg not executable | tool wg noexec | up | "$DOC" | 1 | | $'error: Permission denied (os error 13)\n' |

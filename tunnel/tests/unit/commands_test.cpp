@@ -150,6 +150,10 @@ Log error(const std::string& text) { return {"stderr: error: " + text + "\n"}; }
 
 Log warning(const std::string& text) { return {"stderr: warning: " + text + "\n"}; }
 
+Log shared(const std::string& path, const std::string& mode) {
+  return warning(path + " is accessible to other users (mode " + mode + "); it holds the private key");
+}
+
 Log no_ipv6(const std::string& command) {
   return warning("no IPv6 on this system: " + command +
                  ": RTNETLINK answers: Address family not supported by protocol");
@@ -230,6 +234,16 @@ const Row ROWS[] = {
   {"the document is judged before wg is looked for", "up", {.tools = {"ip"}, .input = document("[]")},
    LOCK + error("allowed_ips: 1..16 entries"), 1},
   {"no wg", "up", {.link = true, .tools = {"ip"}}, LOCK + error("wg_missing"), 1},
+  // The document holds the private key; a refused run reads nothing and says only why.
+  {"a document others can read", "up", {.input_file = InputFile{"/etc/t.json", 0604}},
+   LOCK + shared("/etc/t.json", "0604") + CLEAN + TUNNEL + RESOLVED, 0},
+  {"a document its group can read, its path unknown", "up", {.input = "{", .input_file = InputFile{{}, 02640}},
+   LOCK + shared("standard input", "2640") + error("config json: EOF while parsing an object at line 1 column 1"), 1},
+  {"a document only its owner can read", "up", {.input_file = InputFile{"/etc/t.json", 0600}}, START + TUNNEL + RESOLVED, 0},
+  {"a document only its owner can read, not write", "up", {.input_file = InputFile{"/t", 0400}},
+   START + TUNNEL + RESOLVED, 0},
+  {"a shared document, up refused", "up", {.root = false, .input_file = InputFile{"/t", 0644}},
+   error("must run as root (pkexec)"), 1},
 
   {"up with systemd-resolved", "up", {}, START + TUNNEL + RESOLVED, 0},
   {"up with resolvconf", "up", {.tools = ONLY_RESOLVCONF}, START + RC_DEL + TUNNEL + RC_ADD, 0},
