@@ -8,12 +8,6 @@
 #include "main/tunnel_config.hpp"
 #include "main/validation.hpp"
 
-namespace {
-
-bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > ferroglade::CONFIG_INPUT_LIMIT) {
     return -1;
@@ -24,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Reading errors are single lines of one of two known shapes.
     const std::string_view text = config.error().text;
     if (text.find('\n') != std::string_view::npos ||
-        (text != "stream did not contain valid UTF-8" && !starts_with(text, "config json: "))) {
+        (text != "stream did not contain valid UTF-8" && !text.starts_with("config json: "))) {
       std::abort();
     }
     return 0;

@@ -3,12 +3,14 @@
 // files and the standard streams. SystemHost is the real one; tests record instead.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "linux/result.hpp"
+#include "linux/secret.hpp"
 
 namespace ferroglade {
 
@@ -16,12 +18,26 @@ namespace ferroglade {
 /// the tool as exactly one argument, no shell involved.
 using CommandLine = std::vector<std::string>;
 
-/// Which fed-tool variant run_tool_with_input runs; it fixes streams and texts.
-enum class InputInstance {
-  /// `wg set`: stdout on /dev/null, stderr captured; data is the private key.
-  key,
-  /// `resolvconf -a`: stdout and stderr are the program's own; data is the server text.
-  resolver,
+/// Where the standard output and standard error of a fed tool go.
+enum class ToolOutput {
+  /// Standard output on /dev/null, standard error captured for the caller.
+  captured,
+  /// Both are the program's own, so the tool speaks to the user directly.
+  inherited,
+};
+
+/// How a fed tool ended. Its captured standard error may quote what it was fed, so it
+/// is kept as a secret: decoded lossily, trimmed, and empty unless captured.
+struct ToolOutcome {
+  bool succeeded = false;
+  SecretText errors;
+};
+
+/// Standard input, when it is a regular file: its permission bits, and the path it was
+/// opened from where that can be read.
+struct InputFile {
+  std::optional<std::string> path;
+  unsigned permissions = 0;
 };
 
 class Host {
@@ -31,7 +47,8 @@ class Host {
   Host& operator=(const Host&) = delete;
   virtual ~Host() = default;
 
-  // Tools. Each starts by bare name through PATH and is waited for before returning.
+  // Tools. Each starts by bare name through PATH and is waited for before returning,
+  // except a fed tool whose input could not be written: it is left to end on its own.
 
   /// Sets PATH to /usr/sbin:/usr/bin:/sbin:/bin for this process and every tool it starts.
   virtual void reset_search_path() = 0;
@@ -43,12 +60,10 @@ class Host {
   /// Runs a tool with all three streams on /dev/null; true only when it started and
   /// exited with status 0. Never reports why.
   virtual bool tool_succeeds(const CommandLine& command) = 0;
-  /// Runs a tool and feeds `data` to its standard input (key: the trimmed key and a line
-  /// feed; resolver: "nameserver " + data + "\n"). Start, write and wait failures give the
-  /// bare system error text. Key instance: a tool that does not succeed gives
-  /// "wg set: <trimmed stderr>". Resolver instance: it gives an Error with
-  /// `tool_unsuccessful` set and an empty text.
-  virtual Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) = 0;
+  /// Runs a tool and writes `input` to its standard input, then closes it. A failure to
+  /// start it, to write all of `input` or to wait for it gives the bare system error text.
+  virtual Result<ToolOutcome> run_tool_with_input(const CommandLine& command, std::string_view input,
+                                                  ToolOutput output) = 0;
 
   // Probes. None starts a tool, prints or fails: what prevents an answer is folded
   // into a fixed value.
@@ -64,6 +79,9 @@ class Host {
   virtual bool link_exists(std::string_view name) = 0;
   /// /proc/net/if_inet6 exists and lists at least one address (or cannot be read).
   virtual bool ipv6_available() = 0;
+  /// Standard input's file, when it is a regular file; nothing for a pipe, a terminal,
+  /// a closed descriptor or one that cannot be examined.
+  virtual std::optional<InputFile> input_file() = 0;
 
   // Files and streams.
 
@@ -91,12 +109,14 @@ class SystemHost final : public Host {
   void reset_search_path() override;
   Status run_tool(const CommandLine& command) override;
   bool tool_succeeds(const CommandLine& command) override;
-  Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) override;
+  Result<ToolOutcome> run_tool_with_input(const CommandLine& command, std::string_view input,
+                                          ToolOutput output) override;
   bool is_root() override;
   bool in_foreign_netns() override;
   bool tool_on_path(std::string_view name) override;
   bool link_exists(std::string_view name) override;
   bool ipv6_available() override;
+  std::optional<InputFile> input_file() override;
   void serialise_runs(std::string_view path) override;
   bool write_file(std::string_view path, std::string_view content) override;
   Result<std::size_t> read_input(std::span<char> buffer) override;

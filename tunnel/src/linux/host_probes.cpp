@@ -1,4 +1,4 @@
-// Yes-or-no questions about the host, answered from /proc, /sys and the file system.
+// Questions about the host, answered from /proc, /sys and the file system; none runs a tool.
 #include "linux/host.hpp"
 
 #include <fcntl.h>
@@ -176,6 +176,14 @@ bool SystemHost::ipv6_available() {
   // list that cannot be read may hold addresses, and failing on IPv6 errors stays safe.
   const std::optional<std::string> addresses = read_file(list);
   return !addresses.has_value() || !addresses->empty();
+}
+
+std::optional<InputFile> SystemHost::input_file() {
+  struct stat info {};
+  if (::fstat(STDIN_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return InputFile{read_link("/proc/self/fd/0"), static_cast<unsigned>(info.st_mode & 07777U)};
 }
 
 }  // namespace ferroglade

@@ -11,9 +11,6 @@ namespace ferroglade {
 /// One failure text, without a trailing line feed.
 struct Error {
   std::string text;
-  /// Set only by the resolver instance of run_tool_with_input when the tool
-  /// ran and did not succeed; `text` is then empty and the caller words it.
-  bool tool_unsuccessful = false;
 };
 
 /// A value of T, or an Error.

@@ -66,14 +66,7 @@ Decoded decode_one(std::string_view bytes) {
   return {character, length};
 }
 
-bool is_white_space_at(std::string_view bytes, std::size_t& length) {
-  const Decoded decoded = decode_one(bytes);
-  length = decoded.length;
-  return decoded.character != NO_CHARACTER && is_white_space(decoded.character);
-}
-
-}  // namespace
-
+/// True for the characters with the Unicode White_Space property.
 bool is_white_space(char32_t c) {
   switch (c) {
     case 0x0020:
@@ -90,6 +83,14 @@ bool is_white_space(char32_t c) {
       return (c >= 0x0009 && c <= 0x000D) || (c >= 0x2000 && c <= 0x200A);
   }
 }
+
+bool is_white_space_at(std::string_view bytes, std::size_t& length) {
+  const Decoded decoded = decode_one(bytes);
+  length = decoded.length;
+  return decoded.character != NO_CHARACTER && is_white_space(decoded.character);
+}
+
+}  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
   while (!bytes.empty()) {

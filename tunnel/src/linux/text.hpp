@@ -7,9 +7,6 @@
 
 namespace ferroglade {
 
-/// True for the characters with the Unicode White_Space property.
-[[nodiscard]] bool is_white_space(char32_t c);
-
 /// True when `bytes` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
 [[nodiscard]] bool is_valid_utf8(std::string_view bytes);
 

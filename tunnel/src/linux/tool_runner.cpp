@@ -1,4 +1,4 @@
-// Starting host tools: the only way the program changes the host.
+// Starting host tools by bare name, with fixed streams, and waiting for them.
 #include "linux/host.hpp"
 
 #include <fcntl.h>
@@ -317,43 +317,30 @@ bool SystemHost::tool_succeeds(const CommandLine& command) {
   return wait_for(child->pid, succeeded) == 0 && succeeded;
 }
 
-Status SystemHost::run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) {
-  const bool key = instance == InputInstance::key;
-  const Streams streams = key ? Streams{Stream::pipe, Stream::null_device, Stream::pipe}
-                              : Streams{Stream::pipe, Stream::inherited, Stream::inherited};
+Result<ToolOutcome> SystemHost::run_tool_with_input(const CommandLine& command, std::string_view input,
+                                                    ToolOutput output) {
+  const bool captured = output == ToolOutput::captured;
+  const Streams streams = captured ? Streams{Stream::pipe, Stream::null_device, Stream::pipe}
+                                   : Streams{Stream::pipe, Stream::inherited, Stream::inherited};
   Result<Child> child = start(command, streams);
   if (!child) {
     return std::move(child).error();
   }
-  if (!child->input.is_open()) {
-    return fail(key ? "wg stdin" : "stdin");
-  }
-  if (key) {
-    if (const int failed = write_all(child->input.get(), trim(data)); failed != 0) {
-      return abandon(child.value(), failed);
-    }
-    (void)write_all(child->input.get(), "\n");
-  } else {
-    const std::string line = "nameserver " + std::string(data) + "\n";
-    if (const int failed = write_all(child->input.get(), line); failed != 0) {
-      return abandon(child.value(), failed);
-    }
+  if (const int failed = write_all(child->input.get(), input); failed != 0) {
+    return abandon(child.value(), failed);
   }
   child->input.reset();
-  // wg may quote its input: its complaint is wiped like the key.
-  const SecretText errors(key ? drain(child.value()) : std::string());
-  bool succeeded = false;
-  if (const int failed = wait_for(child->pid, succeeded); failed != 0) {
+  // The tool may quote its input: what it says is wiped like the input.
+  const SecretText errors(captured ? drain(child.value()) : std::string());
+  ToolOutcome outcome;
+  if (const int failed = wait_for(child->pid, outcome.succeeded); failed != 0) {
     return fail(system_error_text(failed));
   }
-  if (succeeded) {
-    return {};
-  }
-  if (key) {
+  if (!outcome.succeeded) {
     const SecretText decoded(decode_utf8_lossy(errors.view()));
-    return fail("wg set: " + std::string(trim(decoded.view())));
+    outcome.errors = SecretText(std::string(trim(decoded.view())));
   }
-  return Error{.text = "", .tool_unsuccessful = true};
+  return outcome;
 }
 
 }  // namespace ferroglade

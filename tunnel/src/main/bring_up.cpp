@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "linux/dns_backends.hpp"
+#include "main/dns_backends.hpp"
 #include "main/routing.hpp"
 #include "main/teardown.hpp"
 #include "main/tunnel_names.hpp"
@@ -13,6 +13,25 @@
 
 namespace ferroglade {
 namespace {
+
+// Four octal digits, as chmod takes them.
+std::string mode_text(unsigned permissions) {
+  std::string text(4, '0');
+  for (auto digit = text.rbegin(); digit != text.rend(); ++digit, permissions >>= 3U) {
+    *digit = static_cast<char>('0' + (permissions & 7U));
+  }
+  return text;
+}
+
+// The document holds the private key; a file that others can read gives it away.
+void warn_if_readable_by_others(Host& host) {
+  const std::optional<InputFile> file = host.input_file();
+  if (!file || (file->permissions & 077U) == 0) {
+    return;
+  }
+  host.write_error("warning: " + file->path.value_or("standard input") + " is accessible to other users (mode " +
+                   mode_text(file->permissions) + "); it holds the private key\n");
+}
 
 // The document, with its copy of the private key, is dropped on return.
 Result<ValidatedConfig> read_and_validate(Host& host) {
@@ -54,14 +73,14 @@ Status build_tunnel(Host& host, ValidatedConfig& config) {
   if (Status step = install_routes(host, config.allowed_ips); !step.ok()) {
     return step;
   }
-  return set_up_dns(host, {INTERFACE_NAME, RESOLVCONF_RECORD}, dns_server_text(config));
+  return set_up_dns(host, dns_server_text(config));
 }
 
 // A failed `up` leaves the host as `down` would; the step's own text is what
 // the caller needs, not whatever the cleanup ran into.
 Status rolled_back_on_failure(Host& host, Status outcome) {
   if (!outcome.ok()) {
-    (void)tear_down(host);
+    (void)remove_tunnel(host);
   }
   return outcome;
 }
@@ -69,9 +88,7 @@ Status rolled_back_on_failure(Host& host, Status outcome) {
 }  // namespace
 
 Status bring_up(Host& host) {
-  if (Status begun = begin_privileged(host); !begun.ok()) {
-    return begun;
-  }
+  warn_if_readable_by_others(host);
   Result<ValidatedConfig> config = read_and_validate(host);
   if (!config.ok()) {
     return std::move(config).error();
@@ -81,7 +98,7 @@ Status bring_up(Host& host) {
   }
   // Clean start: clears what an earlier `up` left; anything it could not
   // remove makes a later step fail with a clearer text.
-  (void)tear_down(host);
+  (void)remove_tunnel(host);
   return rolled_back_on_failure(host, build_tunnel(host, config.value()));
 }
 

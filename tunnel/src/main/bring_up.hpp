@@ -7,9 +7,10 @@
 
 namespace ferroglade {
 
-/// Runs every step of `up` in order, the document read from the host's standard
-/// input; any failure from link creation on is rolled back by one teardown and its
-/// text returned unchanged.
+/// The `up` command after the privileged start-up steps: every step in order, the
+/// document read from the host's standard input (with a warning first when that is a
+/// file other users can access); any failure from link creation on is rolled back by
+/// removing the tunnel, and its text returned unchanged.
 Status bring_up(Host& host);
 
 }  // namespace ferroglade

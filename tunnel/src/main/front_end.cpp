@@ -23,16 +23,49 @@ constexpr std::string_view USAGE =
     "usage: ferroglade-tunnel <command>\n"
     "  up (config JSON on stdin) | down | status\n";
 
+/// The `status` command: "up" or "down" on standard output. Fails only when that
+/// line cannot be written.
+Status report_status(Host& host) {
+  const std::string_view line = host.link_exists(INTERFACE_NAME) ? "up\n" : "down\n";
+  if (Status written = host.write_output(line); !written) {
+    // The caller asked for the answer and did not get it.
+    return fail("standard output: " + std::move(written).error().text);
+  }
+  return {};
+}
+
 struct Command {
   std::string_view word;
   Status (*handler)(Host&);
+  /// Runs only after the privileged start-up steps.
+  bool privileged;
 };
 
 constexpr std::array<Command, 3> COMMANDS{{
-    {"up", bring_up},
-    {"down", tear_down},
-    {"status", report_status},
+    {"up", bring_up, true},
+    {"down", remove_tunnel, true},
+    {"status", report_status, false},
 }};
+
+// Before a command that changes the host reads or runs anything: the fixed search
+// path, the root check, then the lock that keeps such commands from overlapping.
+Status begin_privileged(Host& host) {
+  host.reset_search_path();
+  if (!host.is_root()) {
+    return fail("must run as root (pkexec)");
+  }
+  host.serialise_runs(RUN_LOCK_PATH);
+  return {};
+}
+
+Status run_command(Host& host, const Command& command) {
+  if (command.privileged) {
+    if (Status begun = begin_privileged(host); !begun.ok()) {
+      return begun;
+    }
+  }
+  return command.handler(host);
+}
 
 // A descriptor left closed would be taken by the next open() or pipe(), which
 // could then be mistaken for a standard stream by us or by a tool. 0, or the error number.
@@ -69,21 +102,12 @@ int prepare_process() {
   return 0;
 }
 
-Status report_status(Host& host) {
-  const std::string_view line = host.link_exists(INTERFACE_NAME) ? "up\n" : "down\n";
-  if (Status written = host.write_output(line); !written) {
-    // The caller asked for the answer and did not get it.
-    return fail("standard output: " + std::move(written).error().text);
-  }
-  return {};
-}
-
 int dispatch_command(Host& host, std::string_view word) {
   for (const Command& command : COMMANDS) {
     if (word != command.word) {
       continue;
     }
-    const Status outcome = command.handler(host);
+    const Status outcome = run_command(host, command);
     if (outcome.ok()) {
       return 0;
     }

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "linux/host.hpp"
-#include "linux/result.hpp"
 
 namespace ferroglade {
 
@@ -14,12 +13,9 @@ namespace ferroglade {
 /// descriptor; the program must then stop.
 [[nodiscard]] int prepare_process();
 
-/// Runs the command named by `word` and returns the exit status: 0, 1 after the
-/// error line, or 2 after the two usage lines.
+/// Runs the command named by `word`, `up` and `down` only after the search path is
+/// fixed, the caller is found to be root and the run lock is held. Returns the exit
+/// status: 0, 1 after the error line, or 2 after the two usage lines.
 [[nodiscard]] int dispatch_command(Host& host, std::string_view word);
-
-/// The `status` command: "up" or "down" on standard output. Fails only when that
-/// line cannot be written.
-Status report_status(Host& host);
 
 }  // namespace ferroglade

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "main/json_reader.hpp"
+#include "main/json_scalars.hpp"
 
 namespace ferroglade {
 namespace {
@@ -50,6 +51,8 @@ Error JsonReader::error_at(std::string_view message, std::size_t offset) const {
   return fail(std::move(text));
 }
 
+Error JsonReader::error_at(const ScanError& failure) const { return error_at(failure.message, failure.offset); }
+
 Error JsonReader::peek_error(std::string_view message) const {
   return error_at(message, std::min(pos_ + 1, input_.size()));
 }
@@ -79,7 +82,7 @@ Result<char> JsonReader::begin_array_or_object(std::string_view expectation) {
   }
   const char c = input_[pos_];
   if (c != '[' && c != '{') {
-    return invalid_type(expectation);
+    return error_at(scan_type_error(input_, pos_, expectation));
   }
   ++pos_;
   return c;
@@ -103,7 +106,7 @@ Status JsonReader::begin_array(std::string_view expectation) {
     return token;
   }
   if (input_[pos_] != '[') {
-    return invalid_type(expectation);
+    return error_at(scan_type_error(input_, pos_, expectation));
   }
   ++pos_;
   return {};
@@ -171,8 +174,8 @@ Result<bool> JsonReader::next_member(bool first, std::string& name) {
     return peek_error("key must be a string");
   }
   ++pos_;
-  if (Status read = scan_string(&name); !read) {
-    return std::move(read).error();
+  if (ScanFailure failure = scan_string(input_, pos_, &name)) {
+    return error_at(*failure);
   }
   return true;
 }
@@ -193,18 +196,20 @@ Status JsonReader::read_string(std::string& out, std::string_view expectation) {
     return token;
   }
   if (input_[pos_] != '"') {
-    return invalid_type(expectation);
+    return error_at(scan_type_error(input_, pos_, expectation));
   }
   ++pos_;
-  return scan_string(&out);
+  if (ScanFailure failure = scan_string(input_, pos_, &out)) {
+    return error_at(*failure);
+  }
+  return {};
 }
 
 Result<bool> JsonReader::read_optional_string(std::string& out, std::string_view expectation) {
   skip_white_space();
   if (!at_end() && input_[pos_] == 'n') {
-    ++pos_;
-    if (Status literal = scan_literal("ull"); !literal) {
-      return std::move(literal).error();
+    if (ScanFailure failure = scan_literal(input_, pos_)) {
+      return error_at(*failure);
     }
     return false;
   }
@@ -218,7 +223,11 @@ Result<std::uint64_t> JsonReader::read_unsigned(std::uint64_t max, std::string_v
   if (Status token = skip_to_token(EOF_VALUE); !token) {
     return std::move(token).error();
   }
-  return scan_unsigned(max, expectation);
+  Scanned<std::uint64_t> value = scan_unsigned(input_, pos_, max, expectation);
+  if (const auto* failure = std::get_if<ScanError>(&value)) {
+    return error_at(*failure);
+  }
+  return std::get<std::uint64_t>(value);
 }
 
 Result<bool> JsonReader::skip_to_next_element(BracketStack& open, bool after_value) {
@@ -260,8 +269,8 @@ Status JsonReader::skip_member_name(bool after_comma) {
     return peek_error("key must be a string");
   }
   ++pos_;
-  if (Status key = scan_string(nullptr); !key) {
-    return key;
+  if (ScanFailure failure = scan_string(input_, pos_, nullptr)) {
+    return error_at(*failure);
   }
   return member_colon();
 }
@@ -277,8 +286,8 @@ Status JsonReader::skip_value() {
     if (opened) {
       open.push(c == '{');
       ++pos_;
-    } else if (Status scanned = skip_scalar(); !scanned) {
-      return scanned;
+    } else if (ScanFailure failure = skip_scalar(input_, pos_)) {
+      return error_at(*failure);
     }
     if (open.empty()) {
       return {};

@@ -1,6 +1,6 @@
 #pragma once
-// Strict RFC 8259 reader with positioned messages: the grammar is in json_reader.cpp, the
-// scalars in json_scalars.cpp.
+// Strict RFC 8259 reader with positioned messages: the grammar, which asks json_scalars for
+// literals, strings and numbers.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include "linux/result.hpp"
 
 namespace ferroglade {
+
+struct ScanError;
 
 /// Walks one JSON document from its first byte, answering the requests of a caller that knows
 /// the document's shape. Every error text is a message followed by " at line L column C", where
@@ -48,8 +50,11 @@ class JsonReader {
   /// null gives false; a string is decoded into `out` as by read_string and gives true.
   [[nodiscard]] Result<bool> read_optional_string(std::string& out, std::string_view expectation);
 
-  /// An integer from 0 to `max`. Others give "invalid value: integer `<n>`, expected ..." for
-  /// integers and "invalid type: ..." for everything else.
+  /// An integer from 0 to `max`. A larger one up to 2^64 - 1, or a negative one down to -2^63,
+  /// gives "invalid value: integer `<n>`, expected ...". Integers beyond those ranges are read as
+  /// floating point, so like fractions they give "invalid type: floating point `<x>`, expected
+  /// ..." (2^64 as `1.8446744073709552e19`), or "number out of range" beyond a double's range.
+  /// Other values give "invalid type: <found>, expected ...".
   [[nodiscard]] Result<std::uint64_t> read_unsigned(std::uint64_t max, std::string_view expectation);
 
   /// Walks any well-formed value for syntax only, at any depth, in memory of one bit per
@@ -65,14 +70,12 @@ class JsonReader {
   [[nodiscard]] Error fail_here(std::string_view message) const { return error_at(message, pos_); }
 
  private:
-  struct Number;
   class BracketStack;
 
-  static constexpr std::string_view EOF_VALUE = "EOF while parsing a value";
-
-  // The cursor and the grammar, in json_reader.cpp.
   [[nodiscard]] bool at_end() const { return pos_ == input_.size(); }
   [[nodiscard]] Error error_at(std::string_view message, std::size_t offset) const;
+  /// A scalar's failure, its offset turned into a line and a column.
+  [[nodiscard]] Error error_at(const ScanError& failure) const;
   /// Positioned just after the byte under the cursor (or at the end of input).
   [[nodiscard]] Error peek_error(std::string_view message) const;
   /// Skips white space up to the next token, left under the cursor; `eof_message` if the input ends first.
@@ -84,31 +87,6 @@ class JsonReader {
   [[nodiscard]] Result<bool> skip_to_next_element(BracketStack& open, bool after_value);
   /// A member's name and its ":"; `after_comma` picks the message for an input that ends first.
   [[nodiscard]] Status skip_member_name(bool after_comma);
-
-  // The scalars, and the values quoted in type errors, in json_scalars.cpp.
-  /// After a literal's first byte: the rest of null, true or false.
-  [[nodiscard]] Status scan_literal(std::string_view rest);
-  /// After the opening quote, through the closing one; decodes into `out` unless it is null.
-  [[nodiscard]] Status scan_string(std::string* out);
-  /// The escaped length of the string after the cursor: a bound on its decoded length.
-  [[nodiscard]] std::size_t raw_string_length() const;
-  /// After a backslash.
-  [[nodiscard]] Status scan_escape(std::string* out);
-  /// After "\u": one escape, or the two of a surrogate pair, appended as UTF-8.
-  [[nodiscard]] Status scan_unicode_escape(std::string* out);
-  [[nodiscard]] Result<std::uint16_t> scan_hex4();
-  /// Consumes a number's text; true when it has neither fraction nor exponent.
-  [[nodiscard]] Result<bool> scan_number_text();
-  [[nodiscard]] Result<Number> scan_number();
-  /// "integer `<n>`" or "floating point `<x>`", as the number is named in messages.
-  [[nodiscard]] static std::string describe_number(const Number& number);
-  /// read_unsigned from the value's first byte on.
-  [[nodiscard]] Result<std::uint64_t> scan_unsigned(std::uint64_t max, std::string_view expectation);
-  /// "invalid type: <found>, expected <expectation>" for the value under the cursor (consumed
-  /// unless it is an array or object), or the syntax error met while reading it.
-  [[nodiscard]] Error invalid_type(std::string_view expectation);
-  /// A literal, string or number under the cursor, for syntax only.
-  [[nodiscard]] Status skip_scalar();
 
   std::string_view input_;
   std::size_t pos_ = 0;

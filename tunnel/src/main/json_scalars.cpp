@@ -3,19 +3,10 @@
 #include <algorithm>
 #include <charconv>
 
-#include "main/json_reader.hpp"
+#include "main/json_scalars.hpp"
 #include "main/number_text.hpp"
 
 namespace ferroglade {
-
-struct JsonReader::Number {
-  enum class Kind { unsigned_integer, negative_integer, floating };
-  Kind kind = Kind::unsigned_integer;
-  std::uint64_t unsigned_value = 0;
-  std::int64_t negative_value = 0;
-  double floating_value = 0;
-};
-
 namespace {
 
 constexpr std::string_view EOF_STRING = "EOF while parsing a string";
@@ -126,69 +117,103 @@ bool overflows(std::string_view text) {
   return place + exponent > 0;
 }
 
-}  // namespace
+struct Number {
+  enum class Kind { unsigned_integer, negative_integer, floating };
+  Kind kind = Kind::unsigned_integer;
+  std::uint64_t unsigned_value = 0;
+  std::int64_t negative_value = 0;
+  double floating_value = 0;
+};
 
-Status JsonReader::scan_literal(std::string_view rest) {
+ScanError failure_at(std::string_view message, std::size_t offset) { return {std::string(message), offset}; }
+
+// Positioned just after the byte at `pos` (or at the end of the input).
+ScanError peek_failure(std::string_view text, std::size_t pos, std::string_view message) {
+  return failure_at(message, std::min(pos + 1, text.size()));
+}
+
+// After a literal's first byte: the rest of null, true or false.
+ScanFailure scan_literal_rest(std::string_view text, std::size_t& pos, std::string_view rest) {
   for (const char expected : rest) {
     // Cut off by the end of input, a literal is a value still missing rather than a wrong word.
-    if (at_end()) {
-      return error_at(EOF_VALUE, pos_);
+    if (pos == text.size()) {
+      return failure_at(EOF_VALUE, pos);
     }
-    if (input_[pos_++] != expected) {
-      return error_at("expected ident", pos_);
+    if (text[pos++] != expected) {
+      return failure_at("expected ident", pos);
     }
   }
   return {};
 }
 
-std::size_t JsonReader::raw_string_length() const {
-  std::size_t end = pos_;
-  while (end < input_.size() && input_[end] != '"') {
-    end += input_[end] == '\\' ? 2 : 1;
+// The escaped length of the string from `pos` on: a bound on its decoded length.
+std::size_t raw_string_length(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < text.size() && text[end] != '"') {
+    end += text[end] == '\\' ? 2 : 1;
   }
-  return std::min(end, input_.size()) - pos_;
+  return std::min(end, text.size()) - pos;
 }
 
-Status JsonReader::scan_string(std::string* out) {
-  if (out != nullptr) {
-    out->clear();
-    out->reserve(raw_string_length());
+Scanned<std::uint16_t> scan_hex4(std::string_view text, std::size_t& pos) {
+  // With fewer than four bytes left the string can no longer close; that outranks a bad digit.
+  if (text.size() - pos < 4) {
+    return failure_at(EOF_STRING, text.size());
   }
-  std::size_t chunk = pos_;
-  while (true) {
-    while (!at_end()) {
-      const auto c = static_cast<unsigned char>(input_[pos_]);
-      if (c == '"' || c == '\\' || c < 0x20) {
-        break;
+  std::uint16_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = hex_digit_value(text[pos++]);
+    if (digit < 0) {
+      return failure_at(INVALID_ESCAPE, pos);
+    }
+    value = static_cast<std::uint16_t>(value << 4 | digit);
+  }
+  return value;
+}
+
+// After "\u": one escape, or the two of a surrogate pair, appended as UTF-8.
+ScanFailure scan_unicode_escape(std::string_view text, std::size_t& pos, std::string* out) {
+  Scanned<std::uint16_t> first = scan_hex4(text, pos);
+  if (auto* failure = std::get_if<ScanError>(&first)) {
+    return std::move(*failure);
+  }
+  char32_t code = std::get<std::uint16_t>(first);
+  // One text for every unpaired surrogate, trailing ones included, as callers know it.
+  if (code >= 0xDC00 && code <= 0xDFFF) {
+    return failure_at(LONE_SURROGATE, pos);
+  }
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    for (const char expected : std::string_view("\\u")) {
+      if (pos == text.size()) {
+        return failure_at(EOF_STRING, pos);
       }
-      ++pos_;
+      if (text[pos++] != expected) {
+        return failure_at("unexpected end of hex escape", pos);
+      }
     }
-    if (at_end()) {
-      return error_at(EOF_STRING, pos_);
+    Scanned<std::uint16_t> second = scan_hex4(text, pos);
+    if (auto* failure = std::get_if<ScanError>(&second)) {
+      return std::move(*failure);
     }
-    if (out != nullptr) {
-      out->append(input_.substr(chunk, pos_ - chunk));
+    const std::uint16_t low = std::get<std::uint16_t>(second);
+    if (low < 0xDC00 || low > 0xDFFF) {
+      return failure_at(LONE_SURROGATE, pos);
     }
-    const char c = input_[pos_++];
-    if (c == '"') {
-      return {};
-    }
-    if (c != '\\') {
-      return error_at("control character (\\u0000-\\u001F) found while parsing a string", pos_);
-    }
-    if (Status escaped = scan_escape(out); !escaped) {
-      return escaped;
-    }
-    chunk = pos_;
+    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
   }
+  if (out != nullptr) {
+    append_utf8(*out, code);
+  }
+  return {};
 }
 
-Status JsonReader::scan_escape(std::string* out) {
-  if (at_end()) {
-    return error_at(EOF_STRING, pos_);
+// After a backslash.
+ScanFailure scan_escape(std::string_view text, std::size_t& pos, std::string* out) {
+  if (pos == text.size()) {
+    return failure_at(EOF_STRING, pos);
   }
   char decoded = 0;
-  switch (input_[pos_++]) {
+  switch (text[pos++]) {
     case '"':
       decoded = '"';
       break;
@@ -214,9 +239,9 @@ Status JsonReader::scan_escape(std::string* out) {
       decoded = '\t';
       break;
     case 'u':
-      return scan_unicode_escape(out);
+      return scan_unicode_escape(text, pos, out);
     default:
-      return error_at(INVALID_ESCAPE, pos_);
+      return failure_at(INVALID_ESCAPE, pos);
   }
   if (out != nullptr) {
     *out += decoded;
@@ -224,124 +249,74 @@ Status JsonReader::scan_escape(std::string* out) {
   return {};
 }
 
-Result<std::uint16_t> JsonReader::scan_hex4() {
-  // With fewer than four bytes left the string can no longer close; that outranks a bad digit.
-  if (input_.size() - pos_ < 4) {
-    pos_ = input_.size();
-    return error_at(EOF_STRING, pos_);
-  }
-  std::uint16_t value = 0;
-  for (int i = 0; i < 4; ++i) {
-    const int digit = hex_digit_value(input_[pos_++]);
-    if (digit < 0) {
-      return error_at(INVALID_ESCAPE, pos_);
-    }
-    value = static_cast<std::uint16_t>(value << 4 | digit);
-  }
-  return value;
-}
-
-Status JsonReader::scan_unicode_escape(std::string* out) {
-  Result<std::uint16_t> first = scan_hex4();
-  if (!first) {
-    return std::move(first).error();
-  }
-  char32_t code = first.value();
-  // One text for every unpaired surrogate, trailing ones included, as callers know it.
-  if (code >= 0xDC00 && code <= 0xDFFF) {
-    return error_at(LONE_SURROGATE, pos_);
-  }
-  if (code >= 0xD800 && code <= 0xDBFF) {
-    for (const char expected : std::string_view("\\u")) {
-      if (at_end()) {
-        return error_at(EOF_STRING, pos_);
-      }
-      if (input_[pos_++] != expected) {
-        return error_at("unexpected end of hex escape", pos_);
-      }
-    }
-    Result<std::uint16_t> second = scan_hex4();
-    if (!second) {
-      return std::move(second).error();
-    }
-    if (second.value() < 0xDC00 || second.value() > 0xDFFF) {
-      return error_at(LONE_SURROGATE, pos_);
-    }
-    code = 0x10000 + ((code - 0xD800) << 10) + (second.value() - 0xDC00);
-  }
-  if (out != nullptr) {
-    append_utf8(*out, code);
-  }
-  return {};
-}
-
-Result<bool> JsonReader::scan_number_text() {
-  if (input_[pos_] == '-') {
-    ++pos_;
+// Consumes a number's text; true when it has neither fraction nor exponent.
+Scanned<bool> scan_number_text(std::string_view text, std::size_t& pos) {
+  if (text[pos] == '-') {
+    ++pos;
   }
   // A digit is required at each of these three places. A number cut off there ("-", "1.", "1e")
   // is malformed, not a missing value.
-  auto required_digit = [this]() -> Status {
-    if (at_end() || !is_decimal_digit(input_[pos_++])) {
-      return error_at(INVALID_NUMBER, pos_);
+  auto required_digit = [&]() -> ScanFailure {
+    if (pos == text.size() || !is_decimal_digit(text[pos++])) {
+      return failure_at(INVALID_NUMBER, pos);
     }
     return {};
   };
-  auto digits = [this] {
-    while (!at_end() && is_decimal_digit(input_[pos_])) {
-      ++pos_;
+  auto digits = [&] {
+    while (pos < text.size() && is_decimal_digit(text[pos])) {
+      ++pos;
     }
   };
-  if (Status digit = required_digit(); !digit) {
-    return std::move(digit).error();
+  if (ScanFailure failure = required_digit()) {
+    return std::move(*failure);
   }
-  if (input_[pos_ - 1] == '0') {
-    if (!at_end() && is_decimal_digit(input_[pos_])) {
-      return peek_error(INVALID_NUMBER);
+  if (text[pos - 1] == '0') {
+    if (pos < text.size() && is_decimal_digit(text[pos])) {
+      return peek_failure(text, pos, INVALID_NUMBER);
     }
   } else {
     digits();
   }
   bool integer = true;
-  if (!at_end() && input_[pos_] == '.') {
-    ++pos_;
+  if (pos < text.size() && text[pos] == '.') {
+    ++pos;
     integer = false;
-    if (Status digit = required_digit(); !digit) {
-      return std::move(digit).error();
+    if (ScanFailure failure = required_digit()) {
+      return std::move(*failure);
     }
     digits();
   }
-  if (!at_end() && (input_[pos_] == 'e' || input_[pos_] == 'E')) {
-    ++pos_;
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    ++pos;
     integer = false;
-    if (!at_end() && (input_[pos_] == '+' || input_[pos_] == '-')) {
-      ++pos_;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+      ++pos;
     }
-    if (Status digit = required_digit(); !digit) {
-      return std::move(digit).error();
+    if (ScanFailure failure = required_digit()) {
+      return std::move(*failure);
     }
     digits();
   }
   return integer;
 }
 
-Result<JsonReader::Number> JsonReader::scan_number() {
-  const std::size_t start = pos_;
-  const bool negative = input_[pos_] == '-';
-  Result<bool> integer = scan_number_text();
-  if (!integer) {
-    return std::move(integer).error();
+Scanned<Number> scan_number(std::string_view text, std::size_t& pos) {
+  const std::size_t start = pos;
+  const bool negative = text[pos] == '-';
+  Scanned<bool> integer = scan_number_text(text, pos);
+  if (auto* failure = std::get_if<ScanError>(&integer)) {
+    return std::move(*failure);
   }
   // Integers outside both 64-bit ranges fall through to floating point.
   Number number;
-  const char* first = input_.data() + start;
-  const char* last = input_.data() + pos_;
-  if (integer.value() && !negative) {
+  const char* first = text.data() + start;
+  const char* last = text.data() + pos;
+  if (std::get<bool>(integer) && !negative) {
     const auto parsed = std::from_chars(first, last, number.unsigned_value);
     if (parsed.ec == std::errc()) {
       return number;
     }
-  } else if (integer.value()) {
+  } else if (std::get<bool>(integer)) {
     // -0 is not a negative integer; it stays a floating-point value.
     const auto parsed = std::from_chars(first, last, number.negative_value);
     if (parsed.ec == std::errc() && number.negative_value != 0) {
@@ -352,8 +327,8 @@ Result<JsonReader::Number> JsonReader::scan_number() {
   number.kind = Number::Kind::floating;
   const auto parsed = std::from_chars(first, last, number.floating_value);
   if (parsed.ec == std::errc::result_out_of_range) {
-    if (overflows(input_.substr(start, pos_ - start))) {
-      return error_at("number out of range", pos_);
+    if (overflows(text.substr(start, pos - start))) {
+      return failure_at("number out of range", pos);
     }
     // Too small in magnitude is a zero of the number's sign; only too large is refused.
     number.floating_value = negative ? -0.0 : 0.0;
@@ -361,7 +336,8 @@ Result<JsonReader::Number> JsonReader::scan_number() {
   return number;
 }
 
-std::string JsonReader::describe_number(const Number& number) {
+// "integer `<n>`" or "floating point `<x>`", as the number is named in messages.
+std::string describe_number(const Number& number) {
   switch (number.kind) {
     case Number::Kind::unsigned_integer:
       return "integer `" + std::to_string(number.unsigned_value) + "`";
@@ -373,28 +349,70 @@ std::string JsonReader::describe_number(const Number& number) {
   return "floating point `" + float_text(number.floating_value) + "`";
 }
 
-Error JsonReader::invalid_type(std::string_view expectation) {
-  // A scalar is read whole first, so its own syntax error wins and the type error stands after it.
+}  // namespace
+
+ScanFailure scan_literal(std::string_view text, std::size_t& pos) {
+  const char first = text[pos++];
+  return scan_literal_rest(text, pos, first == 'n' ? "ull" : first == 't' ? "rue" : "alse");
+}
+
+ScanFailure scan_string(std::string_view text, std::size_t& pos, std::string* out) {
+  if (out != nullptr) {
+    out->clear();
+    out->reserve(raw_string_length(text, pos));
+  }
+  // A local cursor: a write into `out` could otherwise alias `pos` and force it back to memory.
+  std::size_t at = pos;
+  std::size_t chunk = at;
+  while (true) {
+    while (at < text.size()) {
+      const auto c = static_cast<unsigned char>(text[at]);
+      if (c == '"' || c == '\\' || c < 0x20) {
+        break;
+      }
+      ++at;
+    }
+    if (at == text.size()) {
+      return failure_at(EOF_STRING, at);
+    }
+    if (out != nullptr) {
+      out->append(text.substr(chunk, at - chunk));
+    }
+    const char c = text[at++];
+    if (c == '"') {
+      pos = at;
+      return {};
+    }
+    if (c != '\\') {
+      return failure_at("control character (\\u0000-\\u001F) found while parsing a string", at);
+    }
+    if (ScanFailure failure = scan_escape(text, at, out)) {
+      return failure;
+    }
+    chunk = at;
+  }
+}
+
+ScanError scan_type_error(std::string_view text, std::size_t pos, std::string_view expectation) {
   std::string found;
-  switch (input_[pos_]) {
+  switch (text[pos]) {
     case 'n':
     case 't':
     case 'f': {
-      const char c = input_[pos_++];
-      const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
-      if (Status literal = scan_literal(rest); !literal) {
-        return std::move(literal).error();
+      const char c = text[pos];
+      if (ScanFailure failure = scan_literal(text, pos)) {
+        return std::move(*failure);
       }
       found = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
       break;
     }
     case '"': {
-      ++pos_;
-      std::string text;
-      if (Status string = scan_string(&text); !string) {
-        return std::move(string).error();
+      ++pos;
+      std::string string;
+      if (ScanFailure failure = scan_string(text, pos, &string)) {
+        return std::move(*failure);
       }
-      found = "string " + quoted(text);
+      found = "string " + quoted(string);
       break;
     }
     // Containers are not walked, so their end is unknown: the error stands before the bracket.
@@ -405,62 +423,59 @@ Error JsonReader::invalid_type(std::string_view expectation) {
       found = "map";
       break;
     default: {
-      if (!starts_number(input_[pos_])) {
-        return peek_error("expected value");
+      if (!starts_number(text[pos])) {
+        return peek_failure(text, pos, "expected value");
       }
-      Result<Number> number = scan_number();
-      if (!number) {
-        return std::move(number).error();
+      Scanned<Number> number = scan_number(text, pos);
+      if (auto* failure = std::get_if<ScanError>(&number)) {
+        return std::move(*failure);
       }
-      found = describe_number(number.value());
+      found = describe_number(std::get<Number>(number));
     }
   }
   std::string message = "invalid type: " + found + ", expected ";
   message += expectation;
-  return fail_here(message);
+  return {std::move(message), pos};
 }
 
-Result<std::uint64_t> JsonReader::scan_unsigned(std::uint64_t max, std::string_view expectation) {
-  if (!starts_number(input_[pos_])) {
-    return invalid_type(expectation);
+Scanned<std::uint64_t> scan_unsigned(std::string_view text, std::size_t& pos, std::uint64_t max,
+                                     std::string_view expectation) {
+  if (!starts_number(text[pos])) {
+    return scan_type_error(text, pos, expectation);
   }
-  Result<Number> number = scan_number();
-  if (!number) {
-    return std::move(number).error();
+  Scanned<Number> scanned = scan_number(text, pos);
+  if (auto* failure = std::get_if<ScanError>(&scanned)) {
+    return std::move(*failure);
   }
-  if (number->kind == Number::Kind::unsigned_integer && number->unsigned_value <= max) {
-    return number->unsigned_value;
+  const Number& number = std::get<Number>(scanned);
+  if (number.kind == Number::Kind::unsigned_integer && number.unsigned_value <= max) {
+    return number.unsigned_value;
   }
   // An integer of the wrong range is a wrong value; a floating-point number is a wrong type.
-  std::string message = number->kind == Number::Kind::floating ? "invalid type: " : "invalid value: ";
-  message += describe_number(number.value()) + ", expected ";
+  std::string message = number.kind == Number::Kind::floating ? "invalid type: " : "invalid value: ";
+  message += describe_number(number) + ", expected ";
   message += expectation;
-  return fail_here(message);
+  return ScanError{std::move(message), pos};
 }
 
-Status JsonReader::skip_scalar() {
-  switch (input_[pos_]) {
+ScanFailure skip_scalar(std::string_view text, std::size_t& pos) {
+  switch (text[pos]) {
     case 'n':
-      ++pos_;
-      return scan_literal("ull");
     case 't':
-      ++pos_;
-      return scan_literal("rue");
     case 'f':
-      ++pos_;
-      return scan_literal("alse");
+      return scan_literal(text, pos);
     case '"':
-      ++pos_;
-      return scan_string(nullptr);
+      ++pos;
+      return scan_string(text, pos, nullptr);
     default:
       break;
   }
-  if (!starts_number(input_[pos_])) {
-    return peek_error("expected value");
+  if (!starts_number(text[pos])) {
+    return peek_failure(text, pos, "expected value");
   }
   // Text only: a number too large for a double is no error in a skipped value.
-  if (Result<bool> number = scan_number_text(); !number) {
-    return std::move(number).error();
+  if (Scanned<bool> number = scan_number_text(text, pos); std::holds_alternative<ScanError>(number)) {
+    return std::get<ScanError>(std::move(number));
   }
   return {};
 }

@@ -1,8 +1,9 @@
 #include "main/keys.hpp"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 
-#include "linux/secret.hpp"
 #include "linux/text.hpp"
 
 namespace ferroglade {
@@ -53,34 +54,15 @@ std::optional<std::size_t> decoded_length(std::string_view text) {
 
 }  // namespace
 
-KeyBytes::~KeyBytes() { wipe(bytes.data(), bytes.size()); }
-
-Result<KeyBytes> decode_key(std::string_view text) {
-  text = trim(text);
-  std::optional<std::size_t> length = decoded_length(text);
+Status check_key(std::string_view text) {
+  const std::optional<std::size_t> length = decoded_length(trim(text));
   if (!length) {
     return fail("bad key");
   }
   if (*length != KEY_LENGTH) {
     return fail("bad key length");
   }
-  KeyBytes key;
-  std::uint32_t accumulator = 0;
-  int bits = 0;
-  std::size_t out = 0;
-  for (char c : text) {
-    if (c == '=') {
-      break;
-    }
-    accumulator = (accumulator << 6) | static_cast<std::uint32_t>(symbol_value(c));
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      key.bytes[out++] = static_cast<std::uint8_t>(accumulator >> bits);
-    }
-  }
-  wipe(&accumulator, sizeof accumulator);
-  return key;
+  return {};
 }
 
 }  // namespace ferroglade

@@ -1,7 +1,6 @@
 #pragma once
 // Routes and policy rules that carry the allowed networks into the tunnel.
 
-#include <string_view>
 #include <vector>
 
 #include "linux/host.hpp"
@@ -10,14 +9,14 @@
 
 namespace ferroglade {
 
-/// "-4" or "-6".
-[[nodiscard]] std::string_view route_family(const IpNetwork& network);
-
-/// Default route in ROUTE_TABLE, the two rules, and for "-4" src_valid_mark (failure ignored).
-Status add_policy_routing(Host& host, std::string_view family, const IpNetwork& network);
-
-/// One route or policy set per network in order. IPv6 failures on a host
-/// without IPv6 become warning lines; every other failure is returned at once.
+/// One route or policy set per network in order: a default network gets a route in
+/// ROUTE_TABLE, the policy rules and, for IPv4, src_valid_mark (failure ignored); any
+/// other network a route in the main table. IPv6 failures on a host without IPv6
+/// become warning lines; every other failure is returned at once.
 Status install_routes(Host& host, const std::vector<IpNetwork>& allowed_ips);
+
+/// Deletes every copy of each policy rule in both families, up to a bound per rule;
+/// quietly, since a rule that is not there is the usual case.
+void delete_policy_rules(Host& host);
 
 }  // namespace ferroglade

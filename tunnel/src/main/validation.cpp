@@ -1,6 +1,7 @@
 #include "main/validation.hpp"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "linux/text.hpp"
@@ -26,7 +27,7 @@ Result<InterfaceAddress> interface_address(std::string_view text) {
 
 Result<std::vector<IpNetwork>> allowed_networks(const std::vector<std::string>& entries) {
   if (entries.empty() || entries.size() > ALLOWED_IPS_MAX) {
-    return fail("allowed_ips: 1..16 entries");
+    return fail("allowed_ips: 1.." + std::to_string(ALLOWED_IPS_MAX) + " entries");
   }
   std::vector<IpNetwork> networks;
   networks.reserve(entries.size());
@@ -44,9 +45,8 @@ Result<std::vector<IpNetwork>> allowed_networks(const std::vector<std::string>& 
 
 Result<ValidatedConfig> validate_config(const TunnelConfig& config) {
   for (std::string_view key : {config.private_key.view(), std::string_view(config.peer_public_key)}) {
-    Result<KeyBytes> decoded = decode_key(key);
-    if (!decoded) {
-      return std::move(decoded).error();
+    if (Status checked = check_key(key); !checked) {
+      return std::move(checked).error();
     }
   }
   Result<InterfaceAddress> address = interface_address(config.address);

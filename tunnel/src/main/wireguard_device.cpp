@@ -41,28 +41,17 @@ CommandLine peer_command(const ValidatedConfig& config) {
 
 // wg is not ours: should it ever quote what it read, the key must still not
 // travel on in an error text that callers print and log.
-Status without_key(Status outcome, std::string_view key) {
-  if (outcome.ok() || key.empty()) {
-    return outcome;
-  }
-  Error error = std::move(outcome).error();
-  const std::string_view text = error.text;
-  if (text.find(key) == std::string_view::npos) {
-    return error;
-  }
+std::string without_key(std::string_view text, std::string_view key) {
   std::string redacted;
   for (std::size_t start = 0;;) {
-    const std::size_t found = text.find(key, start);
+    const std::size_t found = key.empty() ? std::string_view::npos : text.find(key, start);
     redacted.append(text.substr(start, found - start));
     if (found == std::string_view::npos) {
-      break;
+      return redacted;
     }
     redacted += "(private key)";
     start = found + key.size();
   }
-  wipe(error.text);
-  error.text = std::move(redacted);
-  return error;
 }
 
 }  // namespace
@@ -79,7 +68,17 @@ Status create_link(Host& host) {
 
 Status configure_peer(Host& host, const ValidatedConfig& config) {
   const std::string_view key = config.private_key.view();
-  return without_key(host.run_tool_with_input(InputInstance::key, peer_command(config), key), key);
+  SecretText input;
+  input.buffer().reserve(key.size() + 1);
+  input.buffer().append(key).push_back('\n');
+  Result<ToolOutcome> peered = host.run_tool_with_input(peer_command(config), input.view(), ToolOutput::captured);
+  if (!peered) {
+    return std::move(peered).error();
+  }
+  if (peered->succeeded) {
+    return {};
+  }
+  return fail("wg set: " + without_key(peered->errors.view(), key));
 }
 
 Status assign_address(Host& host, const ValidatedConfig& config) {

@@ -55,9 +55,17 @@ for f in "/proc/$$/fd"/*; do
   n=${f##*/}
   ((n > 2 && n < 255)) && eval "exec $n>&-"
 done
-SELF=$(readlink -f "$0") LINKADD='ip link add ferroglade type wireguard' ROOT=$'error: must run as root (pkexec)\n'
+SELF=$(readlink -f "$0") LOCK=/run/ferroglade-tunnel.lock ROOT=$'error: must run as root (pkexec)\n'
 USAGE=$'usage: ferroglade-tunnel <command>\n  up (config JSON on stdin) | down | status\n'
-NOV6='RTNETLINK answers: Address family not supported by protocol'
+NOV6='RTNETLINK answers: Address family not supported by protocol' EPIPE=$'error: Broken pipe (os error 32)\n'
+V6WARN="warning: no IPv6 on this system: ip -6 route add ::/0 dev ferroglade table 51821: $NOV6"$'\n'
+NSWARN=$'warning: network namespace: DNS left alone\n' RONULL=$'error: /dev/null: Read-only file system (os error 30)\n'
+LINKERR='error: wireguard_module: ip link add ferroglade type wireguard'
+NOIP=$'error: wireguard_module: ip: No such file or directory (os error 2)\n'
+SHARED=$'warning: /run/fh/in is accessible to other users (mode 0644); it holds the private key\n'
+NOJSON=$'error: config json: EOF while parsing a value at line 1 column 0\n' U=$'\xef\xbf\xbd' # U+FFFD
+# Blanks of other scripts round it, a stray byte and a cut character inside; and what the program makes of it.
+MESSY=$'\xc2\xa0\xe2\x80\x83first\n bad \xff\xe2\x82x\xe3\x80\x80\n' REPAIRED="$LINKERR: first"$'\n bad '"$U${U}x"$'\n'
 doc() {
   printf '{"private_key":"%s","address":"10.8.0.2/24","dns":"10.8.0.1","mtu":1420,"peer_public_key":"%s",' "$1" "$PEER"
   printf '"endpoint":"198.51.100.7:51820","allowed_ips":%s,"keepalive":25}\n' "$2"
@@ -78,10 +86,26 @@ tool() {
 }
 link() { mkdir /sys/class/net/ferroglade; }
 rconly() { tool resolvectl absent && tool resolvconf; }
+linkfails() { when ip 'link add *' status=1 "$@"; }
 # The build tree need not be open to nobody.
-user() { install -D -m 755 "$BIN" /run/fh/bin/t && BIN=/run/fh/bin/t RUN+=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
+user() {
+  install -D -m 755 "$BIN" /run/fh/bin/t && BIN=/run/fh/bin/t RUN+=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+}
 foreign() { RUN+=(unshare --net); }
+with() { RUN+=(env "$@"); }
+ip_elsewhere() { tool ip /usr/local/sbin && with PATH=/usr/local/sbin:/usr/bin; }
+# A caller's own search path, a blocked signal and a variable that every tool must get.
+odd_env() { with --block-signal=USR1 PATH=/usr/local/sbin:/opt FH_MARK=kept; }
+# closed N...: the program starts with these descriptors closed.
+closed() { local n && for n; do REDIR+=" $n>&-"; done; }
+stray() { REDIR+=' 5</run/fh/in 9>/run/fh/stray'; }
 broken() { exec 7> >(:) && wait $! && REDIR+=' >&7 7>&-'; }
+ro_null() { : >/run/fh/nn && mount --bind /run/fh/nn /dev/null && mount -o remount,bind,ro /dev/null; }
+# Another run holding the lock for 9 s: returns once it is surely held, however slow the machine.
+held() { flock "$LOCK" sleep 9 & until ! flock -n "$LOCK" true; do sleep 0.05; done; }
+# The program is killed after N s: a wait for the holder cannot end in time.
+bounded() { RUN+=(timeout "$1"); }
+planted() { ln -s /run/fh/elsewhere "$LOCK"; }
 # The writer usually wins the race against a tool that quits unread; slow it down.
 # LeakSanitizer cannot run under ptrace.
 slow() {
@@ -96,6 +120,7 @@ fakeproc() {
     printf '0\n' >/proc/sys/net/ipv4/conf/all/src_valid_mark
 }
 noip6() { fakeproc && when ip '-6 *' status=2 stderr="$NOV6"; }
+unreadable_1() { fakeproc && rm /proc/1 && ln -s /nowhere /proc/1; }
 vg() {
   grep -qa __asan_init "$BIN" && skip "valgrind cannot run a sanitizer build"
   command -v valgrind >/dev/null || skip "no valgrind"
@@ -133,10 +158,11 @@ key() {
   ! grep -qF "$KEY" /run/fh/calls/*/argv || bad "the key on a command line"
 }
 mark() { same src_valid_mark 1 /proc/sys/net/ipv4/conf/all/src_valid_mark; }
-# No other user may take the run lock, or it could hold up and down back.
-lock() { ! setpriv --reuid=65534 flock -n /run/ferroglade-tunnel.lock true 2>/dev/null || bad "nobody can take the lock"; }
-# Another run holding the lock: returns once it is surely held, however slow the machine.
-held() { flock /run/ferroglade-tunnel.lock sleep 9 & until ! flock -n /run/ferroglade-tunnel.lock true; do sleep 0.05; done; }
+# Root's own regular file that no other user may take, or it could hold up and down back.
+lock() {
+  [[ -f $LOCK && ! -L $LOCK && $(stat -c %u:%a "$LOCK") == 0:600 ]] || bad "no lock file of root's with mode 0600"
+  ! setpriv --reuid=65534 flock -n "$LOCK" true 2>/dev/null || bad "nobody can take the lock"
+}
 unfollowed() { [[ ! -e /run/fh/elsewhere ]] || bad "the planted link was followed"; }
 
 skip() { echo "$*" && exit 77; }
@@ -155,7 +181,7 @@ run_case() {
   BIN=$FERROGLADE_TUNNEL RUN=() REDIR='' FAILED=0 && umask 022
   host && eval "$setup" || { echo "set-up failed" && exit 2; }
   eval "a=($args) i=($input)"
-  printf %s "${i[0]-}" >/run/fh/in && exec 3</run/fh/in
+  printf %s "${i[0]-}" >/run/fh/in && chmod "${INMODE-600}" /run/fh/in && exec 3</run/fh/in
   eval '"${RUN[@]}" "$BIN" "${a[@]}" <&3 3<&- >/run/fh/out 2>/run/fh/err' "$REDIR"
   got=$?
   eval "status=($status) out=($out) err=($err)"
@@ -194,29 +220,30 @@ status as nobody, link present | link; user | status | | 0 | $'up\n' | |
 status as nobody, link absent | user | status | | 0 | $'down\n' | |
 up refused as nobody, input unread | user | up | "$DOC" | 1 | | "$ROOT" | unread
 down refused as nobody, input unread | link; user | down | "$DOC" | 1 | | "$ROOT" | unread
-up with standard input closed | REDIR='<&-' | up | | 1 | | $'error: config json: EOF while parsing a value at line 1 column 0\n' |
-status with standard output and error closed | link; REDIR='>&- 2>&-' | status | | 0 | | |
+up with standard input closed | closed 0 | up | | 1 | | "$NOJSON" |
+status with standard output and error closed | link; closed 1 2 | status | | 0 | | |
 status into a pipe nobody reads | broken | status | | 1 | | $'error: standard output: Broken pipe (os error 32)\n' |
-down started with SIGCHLD ignored | link; RUN+=(env --ignore-signal=CHLD) | down | | 0 | | | lock
-down waits for a run holding the lock | held; RUN+=(timeout 1) | down | | 124 | | |
-status never waits for the lock | held | status | | 0 | $'down\n' | |
-a link planted as the lock is not followed | ln -s /run/fh/elsewhere /run/ferroglade-tunnel.lock | down | | 0 | | | unfollowed
-what tools inherit, stray descriptors given | rconly; RUN+=(env --block-signal=USR1 PATH=/usr/local/sbin:/opt FH_MARK=kept); REDIR='5</run/fh/in 9>/run/fh/stray' | up | "$DOC" | 0 | | | inherit
-what tools inherit, PATH unset | rconly; RUN+=(env -u PATH FH_MARK=kept) | up | "$DOC" | 0 | | | inherit
-streams closed at start reach resolvconf as /dev/null | rconly; REDIR='>&- 2>&-' | up | "$DOC" | 0 | | | rcnull
+down started with SIGCHLD ignored | link; with --ignore-signal=CHLD | down | | 0 | | | lock
+down waits for a run holding the lock | held; bounded 1 | down | | 124 | | |
+status never waits for the lock | held; bounded 3 | status | | 0 | $'down\n' | |
+a link planted as the lock is not followed | planted | down | | 0 | | | unfollowed
+what tools inherit, stray descriptors given | rconly; odd_env; stray | up | "$DOC" | 0 | | | inherit
+what tools inherit, PATH unset | rconly; with -u PATH FH_MARK=kept | up | "$DOC" | 0 | | | inherit
+streams closed at start reach resolvconf as /dev/null | rconly; closed 1 2 | up | "$DOC" | 0 | | | rcnull
 the key only on wg's input, trimmed | | up | "$PADDED" | 0 | | | key
-a tool flooding both pipes | when ip 'link add *' flood=2 status=1 | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: $(flood 2 e)end"$'\n' |
-ip only outside the search path | tool ip /usr/local/sbin; RUN+=(env PATH=/usr/local/sbin:/usr/bin) | up | "$DOC" | 1 | | $'error: wireguard_module: ip: No such file or directory (os error 2)\n' |
+a document others can read | INMODE=644 | up | "$DOC" | 0 | | "$SHARED" |
+a tool flooding both pipes | linkfails flood=2 | up | "$DOC" | 1 | | "$LINKERR: $(flood 2 e)end"$'\n' |
+ip only outside the search path | ip_elsewhere | up | "$DOC" | 1 | | "$NOIP" |
 wg not executable | tool wg noexec | up | "$DOC" | 1 | | $'error: Permission denied (os error 13)\n' |
-a tool killed by a signal | when ip 'link add *' stderr=dying signal=KILL | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: dying"$'\n' |
-stderr trimmed and repaired, stdout unseen | when ip 'link add *' status=1 stdout=noise stderr=$'\xc2\xa0\xe2\x80\x83first\n bad \xff\xe2\x82x\xe3\x80\x80\n' | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: first"$'\n bad \xef\xbf\xbd\xef\xbf\xbdx\n' |
-a complaint cut inside a character | when ip 'link add *' status=1 stderr=$'cut \xe2\x82' | up | "$DOC" | 1 | | "error: wireguard_module: $LINKADD: cut "$'\xef\xbf\xbd\n' |
-wg quitting before it reads the key | slow; when wg '*' noread status=1 | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
-resolvconf quitting before its input | slow; rconly; when resolvconf '-a *' noread | up | "$DOC" | 1 | | $'error: Broken pipe (os error 32)\n' |
-no /dev/null for a closed descriptor | : >/run/fh/nn && mount --bind /run/fh/nn /dev/null && mount -o remount,bind,ro /dev/null; REDIR='<&-' | status | | 1 | | $'error: /dev/null: Read-only file system (os error 30)\n' |
-a host without IPv6 | noip6 | up | "$DOC6" | 0 | | "warning: no IPv6 on this system: ip -6 route add ::/0 dev ferroglade table 51821: $NOV6"$'\n' | mark
-a foreign network namespace | foreign | up | "$DOC" | 0 | | $'warning: network namespace: DNS left alone\n' |
-process 1's namespace unreadable | fakeproc && rm /proc/1 && ln -s /nowhere /proc/1 | up | "$DOC" | 0 | | $'warning: network namespace: DNS left alone\n' |
+a tool killed by a signal | linkfails stderr=dying signal=KILL | up | "$DOC" | 1 | | "$LINKERR: dying"$'\n' |
+stderr trimmed and repaired, stdout unseen | linkfails stdout=noise stderr="$MESSY" | up | "$DOC" | 1 | | "$REPAIRED" |
+a complaint cut inside a character | linkfails stderr=$'cut \xe2\x82' | up | "$DOC" | 1 | | "$LINKERR: cut $U"$'\n' |
+wg quitting before it reads the key | slow; when wg '*' noread status=1 | up | "$DOC" | 1 | | "$EPIPE" |
+resolvconf quitting before its input | slow; rconly; when resolvconf '-a *' noread | up | "$DOC" | 1 | | "$EPIPE" |
+no /dev/null for a closed descriptor | ro_null; closed 0 | status | | 1 | | "$RONULL" |
+a host without IPv6 | noip6 | up | "$DOC6" | 0 | | "$V6WARN" | mark
+a foreign network namespace | foreign | up | "$DOC" | 0 | | "$NSWARN" |
+process 1's namespace unreadable | unreadable_1 | up | "$DOC" | 0 | | "$NSWARN" |
 up under memcheck | vg | up | "$DOC" | 0 | | |
 down under memcheck | link; vg | down | | 0 | | |
 TABLE

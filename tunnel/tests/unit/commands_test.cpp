@@ -42,6 +42,7 @@ struct HostState {
   int rules4 = 0;
   int rules6 = 0;
   std::string input = document();
+  std::optional<InputFile> input_file{};
   bool output_broken = false;
 };
 
@@ -61,19 +62,18 @@ class RecordingHost final : public Host {
     return complaint ? fail(joined(command) + ": " + *complaint) : Status();
   }
   bool tool_succeeds(const CommandLine& command) override { return run(command) == nullptr; }
-  Status run_tool_with_input(InputInstance instance, const CommandLine& command, std::string_view data) override {
-    const bool key = instance == InputInstance::key;
-    const std::string* complaint = run(command, std::string(key ? "" : "nameserver ") + std::string(data));
-    if (complaint == nullptr) {
-      return {};
-    }
-    return key ? fail("wg set: " + *complaint) : Error{.text = "", .tool_unsuccessful = true};
+  Result<ToolOutcome> run_tool_with_input(const CommandLine& command, std::string_view input,
+                                          ToolOutput output) override {
+    const std::string* complaint = run(command, std::string(input));
+    const bool captured = complaint != nullptr && output == ToolOutput::captured;
+    return ToolOutcome{complaint == nullptr, SecretText(captured ? *complaint : "")};
   }
   bool is_root() override { return state_.root; }
   bool in_foreign_netns() override { return state_.foreign; }
   bool tool_on_path(std::string_view name) override { return path_reset_ && state_.tools.contains(name); }
   bool link_exists(std::string_view name) override { return state_.link && name == "ferroglade"; }
   bool ipv6_available() override { return state_.ipv6; }
+  std::optional<InputFile> input_file() override { return state_.input_file; }
   void serialise_runs(std::string_view path) override {
     if (!locked_) {
       log.push_back("lock " + std::string(path));
@@ -150,6 +150,10 @@ Log error(const std::string& text) { return {"stderr: error: " + text + "\n"}; }
 
 Log warning(const std::string& text) { return {"stderr: warning: " + text + "\n"}; }
 
+Log shared(const std::string& path, const std::string& mode) {
+  return warning(path + " is accessible to other users (mode " + mode + "); it holds the private key");
+}
+
 Log no_ipv6(const std::string& command) {
   return warning("no IPv6 on this system: " + command +
                  ": RTNETLINK answers: Address family not supported by protocol");
@@ -168,7 +172,7 @@ Log deletions(int t4, int m4, int t6, int m6) {
 
 std::string wg_set(const std::string& allowed, bool fwmark) {
   return std::string("wg set ferroglade private-key /dev/stdin") + (fwmark ? " fwmark 51821" : "") + " peer " + PEER +
-         " endpoint 198.51.100.7:51820 persistent-keepalive 25 allowed-ips " + allowed + " <<< " + KEY;
+         " endpoint 198.51.100.7:51820 persistent-keepalive 25 allowed-ips " + allowed + " <<< " + KEY + "\n";
 }
 
 std::string route(const std::string& family, const std::string& network, const std::string& table = "") {
@@ -192,7 +196,7 @@ const Log LINK_DEL = {"ip link del dev ferroglade"};
 const Log MARK = {"/proc/sys/net/ipv4/conf/all/src_valid_mark <<< 1"};
 const Log RESOLVED = {"resolvectl status", "resolvectl dns ferroglade 10.8.0.1", "resolvectl domain ferroglade ~.",
                       "resolvectl default-route ferroglade true"};
-const Log RC_ADD = {"resolvconf -a tun.ferroglade -m 0 -x <<< nameserver 10.8.0.1"};
+const Log RC_ADD = {"resolvconf -a tun.ferroglade -m 0 -x <<< nameserver 10.8.0.1\n"};
 const Log RC_DEL = {"resolvconf -d tun.ferroglade -f"};
 const Log USAGE = {"stderr: usage: ferroglade-tunnel <command>\n  up (config JSON on stdin) | down | status\n"};
 const std::string DENIED = "RTNETLINK answers: Operation not permitted";
@@ -230,6 +234,16 @@ const Row ROWS[] = {
   {"the document is judged before wg is looked for", "up", {.tools = {"ip"}, .input = document("[]")},
    LOCK + error("allowed_ips: 1..16 entries"), 1},
   {"no wg", "up", {.link = true, .tools = {"ip"}}, LOCK + error("wg_missing"), 1},
+  // The document holds the private key; a refused run reads nothing and says only why.
+  {"a document others can read", "up", {.input_file = InputFile{"/etc/t.json", 0604}},
+   LOCK + shared("/etc/t.json", "0604") + CLEAN + TUNNEL + RESOLVED, 0},
+  {"a document its group can read, its path unknown", "up", {.input = "{", .input_file = InputFile{{}, 02640}},
+   LOCK + shared("standard input", "2640") + error("config json: EOF while parsing an object at line 1 column 1"), 1},
+  {"a document only its owner can read", "up", {.input_file = InputFile{"/etc/t.json", 0600}}, START + TUNNEL + RESOLVED, 0},
+  {"a document only its owner can read, not write", "up", {.input_file = InputFile{"/t", 0400}},
+   START + TUNNEL + RESOLVED, 0},
+  {"a shared document, up refused", "up", {.root = false, .input_file = InputFile{"/t", 0644}},
+   error("must run as root (pkexec)"), 1},
 
   {"up with systemd-resolved", "up", {}, START + TUNNEL + RESOLVED, 0},
   {"up with resolvconf", "up", {.tools = ONLY_RESOLVCONF}, START + RC_DEL + TUNNEL + RC_ADD, 0},

@@ -1,4 +1,6 @@
-#include "linux/dns_backends.hpp"
+#include "main/dns_backends.hpp"
+
+#include "main/tunnel_names.hpp"
 
 namespace ferroglade {
 namespace {
@@ -10,8 +12,8 @@ bool resolved_usable(Host& host) {
   return host.tool_on_path("resolvectl") && host.tool_succeeds({"resolvectl", "status"});
 }
 
-Status use_resolved(Host& host, std::string_view link_name, std::string_view server) {
-  const std::string link(link_name);
+Status use_resolved(Host& host, std::string_view server) {
+  const std::string link(INTERFACE_NAME);
   if (Status set = host.run_tool({"resolvectl", "dns", link, std::string(server)}); !set.ok()) {
     return set;
   }
@@ -23,18 +25,33 @@ Status use_resolved(Host& host, std::string_view link_name, std::string_view ser
   return {};
 }
 
-Status use_resolvconf(Host& host, std::string_view record, std::string_view server) {
-  Status added = host.run_tool_with_input(InputInstance::resolver,
-                                          {"resolvconf", "-a", std::string(record), "-m", "0", "-x"}, server);
-  if (!added.ok() && added.error().tool_unsuccessful) {
+Status use_resolvconf(Host& host, std::string_view server) {
+  // resolvconf speaks to the user itself, so its complaint is not captured.
+  Result<ToolOutcome> added =
+      host.run_tool_with_input({"resolvconf", "-a", std::string(RESOLVCONF_RECORD), "-m", "0", "-x"},
+                               "nameserver " + std::string(server) + "\n", ToolOutput::inherited);
+  if (!added) {
+    return std::move(added).error();
+  }
+  if (!added->succeeded) {
     return fail(std::string(NO_BACKEND));
   }
-  return added;
+  return {};
+}
+
+Status configure_dns(Host& host, std::string_view server) {
+  if (resolved_usable(host)) {
+    return use_resolved(host, server);
+  }
+  if (host.tool_on_path("resolvconf")) {
+    return use_resolvconf(host, server);
+  }
+  return fail(std::string(NO_BACKEND));
 }
 
 }  // namespace
 
-Status set_up_dns(Host& host, const DnsTarget& target, const std::optional<std::string>& server) {
+Status set_up_dns(Host& host, const std::optional<std::string>& server) {
   if (!server.has_value()) {
     return {};
   }
@@ -44,24 +61,14 @@ Status set_up_dns(Host& host, const DnsTarget& target, const std::optional<std::
     host.write_error(NAMESPACE_WARNING);
     return {};
   }
-  return configure_dns(host, target, *server);
+  return configure_dns(host, *server);
 }
 
-Status configure_dns(Host& host, const DnsTarget& target, std::string_view server) {
-  if (resolved_usable(host)) {
-    return use_resolved(host, target.link, server);
-  }
-  if (host.tool_on_path("resolvconf")) {
-    return use_resolvconf(host, target.record, server);
-  }
-  return fail(std::string(NO_BACKEND));
-}
-
-void remove_dns(Host& host, std::string_view record) {
+void remove_dns(Host& host) {
   if (!host.tool_on_path("resolvconf") || host.in_foreign_netns()) {
     return;
   }
-  (void)host.tool_succeeds({"resolvconf", "-d", std::string(record), "-f"});
+  (void)host.tool_succeeds({"resolvconf", "-d", std::string(RESOLVCONF_RECORD), "-f"});
 }
 
 }  // namespace ferroglade
