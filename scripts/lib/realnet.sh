@@ -97,17 +97,18 @@ realnet_wg_link() {
     echo "RTNETLINK answers: File exists" >&2
     exit 2
   fi
-  # The wireguard-go of a link deleted just before may still serve the socket,
-  # and a second one would give up on it.
+  # The wireguard-go of a link deleted just before may still hold the socket, and a
+  # second one gives up on it at once: wait for the socket, and try again after a give-up.
   local _
-  for _ in $(seq 100); do
-    wg show ferroglade >/dev/null 2>&1 || break
-    sleep 0.05
+  for _ in $(seq 5); do
+    for _ in $(seq 100); do
+      [ -e /run/wireguard/ferroglade.sock ] || wg show ferroglade >/dev/null 2>&1 || break
+      sleep 0.05
+    done
+    realnet_start_wg ferroglade && return 0
   done
-  realnet_start_wg ferroglade || {
-    echo "wireguard-go did not bring up ferroglade" >&2
-    exit 2
-  }
+  echo "wireguard-go did not bring up ferroglade" >&2
+  exit 2
 }
 
 # Starts wireguard-go for device DEV here and returns once wg can configure it:

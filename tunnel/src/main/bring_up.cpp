@@ -1,5 +1,7 @@
 #include "main/bring_up.hpp"
 
+#include <array>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,11 +18,9 @@ namespace {
 
 // Four octal digits, as chmod takes them.
 std::string mode_text(unsigned permissions) {
-  std::string text(4, '0');
-  for (auto digit = text.rbegin(); digit != text.rend(); ++digit, permissions >>= 3U) {
-    *digit = static_cast<char>('0' + (permissions & 7U));
-  }
-  return text;
+  std::array<char, 8> text{};
+  (void)std::snprintf(text.data(), text.size(), "%04o", permissions & 07777U);
+  return text.data();
 }
 
 // The document holds the private key; a file that others can read gives it away.
