@@ -267,10 +267,9 @@ int wait_for(pid_t pid, bool& succeeded) {
   return 0;
 }
 
-/// After a failed input write the tool is not waited for; reap it only if it is already gone.
-Error abandon(Child& child, int errnum) {
-  child.input.reset();
-  child.errors.reset();
+/// After a failed input write the tool is not waited for; reap it only if it is already
+/// gone. Its pipes close with `child`.
+Error abandon(const Child& child, int errnum) {
   (void)::waitpid(child.pid, nullptr, WNOHANG);
   return fail(system_error_text(errnum));
 }

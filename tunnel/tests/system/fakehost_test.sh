@@ -63,6 +63,7 @@ NSWARN=$'warning: network namespace: DNS left alone\n' RONULL=$'error: /dev/null
 LINKERR='error: wireguard_module: ip link add ferroglade type wireguard'
 NOIP=$'error: wireguard_module: ip: No such file or directory (os error 2)\n'
 SHARED=$'warning: /run/fh/in is accessible to other users (mode 0644); it holds the private key\n'
+NOKEY=$'error: wg set: `(private key)\' is no key\n'
 NOJSON=$'error: config json: EOF while parsing a value at line 1 column 0\n' U=$'\xef\xbf\xbd' # U+FFFD
 # Blanks of other scripts round it, a stray byte and a cut character inside; and what the program makes of it.
 MESSY=$'\xc2\xa0\xe2\x80\x83first\n bad \xff\xe2\x82x\xe3\x80\x80\n' REPAIRED="$LINKERR: first"$'\n bad '"$U${U}x"$'\n'
@@ -239,6 +240,7 @@ a tool killed by a signal | linkfails stderr=dying signal=KILL | up | "$DOC" | 1
 stderr trimmed and repaired, stdout unseen | linkfails stdout=noise stderr="$MESSY" | up | "$DOC" | 1 | | "$REPAIRED" |
 a complaint cut inside a character | linkfails stderr=$'cut \xe2\x82' | up | "$DOC" | 1 | | "$LINKERR: cut $U"$'\n' |
 wg quitting before it reads the key | slow; when wg '*' noread status=1 | up | "$DOC" | 1 | | "$EPIPE" |
+wg refusing, quoting the key | when wg '*' status=1 stderr=" \`$KEY' is no key" | up | "$DOC" | 1 | | "$NOKEY" |
 resolvconf quitting before its input | slow; rconly; when resolvconf '-a *' noread | up | "$DOC" | 1 | | "$EPIPE" |
 no /dev/null for a closed descriptor | ro_null; closed 0 | status | | 1 | | "$RONULL" |
 a host without IPv6 | noip6 | up | "$DOC6" | 0 | | "$V6WARN" | mark
