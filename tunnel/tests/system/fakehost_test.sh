@@ -236,6 +236,7 @@ a document others can read | INMODE=644 | up | "$DOC" | 0 | | "$SHARED" |
 a tool flooding both pipes | linkfails flood=2 | up | "$DOC" | 1 | | "$LINKERR: $(flood 2 e)end"$'\n' |
 ip only outside the search path | ip_elsewhere | up | "$DOC" | 1 | | "$NOIP" |
 wg not executable | tool wg noexec | up | "$DOC" | 1 | | $'error: Permission denied (os error 13)\n' |
+resolvectl not executable: resolvconf | tool resolvectl noexec; tool resolvconf | up | "$DOC" | 0 | | |
 a tool killed by a signal | linkfails stderr=dying signal=KILL | up | "$DOC" | 1 | | "$LINKERR: dying"$'\n' |
 stderr trimmed and repaired, stdout unseen | linkfails stdout=noise stderr="$MESSY" | up | "$DOC" | 1 | | "$REPAIRED" |
 a complaint cut inside a character | linkfails stderr=$'cut \xe2\x82' | up | "$DOC" | 1 | | "$LINKERR: cut $U"$'\n' |

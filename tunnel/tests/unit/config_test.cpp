@@ -51,7 +51,9 @@ TEST(ParseConfig, NamesEveryErrorWithItsPlace) {
   const std::pair<std::string, std::vector<std::pair<std::string, int>>> cases[] = {
       {"EOF while parsing a value", {{"", 0}, {R"({"mtu":)", 7}, {R"({"x":1,)", 7}, {R"({"x":{"a":1,)", 12}}},
       {"EOF while parsing an object", {{R"({"x")", 4}, {R"({"x":{"a")", 9}, {R"({"mtu":0)", 8}}},
-      {"EOF while parsing a list", {{R"({"x":[1)", 7}, {array7 + ",2", 28}}},
+      // The 64th container closing: the kinds of the 63 around it are still known.
+      {"EOF while parsing a list",
+       {{R"({"x":[1)", 7}, {array7 + ",2", 28}, {R"({"x":)" + std::string(63, '[') + R"({"a":[]})", 76}}},
       {"EOF while parsing a string",
        {{R"(["ab)", 4}, {R"(["\)", 3}, {R"(["\u12)", 6}, {R"(["\uD800)", 8}, {R"(["\uD800\u12)", 12}}},
       {"expected value", {{"\xEF\xBB\xBF{}", 1}, {R"({"x":True})", 6}, {R"({"x":[1,]})", 9}}},
@@ -79,6 +81,7 @@ TEST(ParseConfig, NamesEveryErrorWithItsPlace) {
       {"invalid type: sequence, expected u32", {{R"({"mtu":[1]})", 7}}},
       {"invalid type: map, expected a string", {{R"({"dns":  {}})", 9}}},
       {"invalid type: string \"a\", expected a sequence", {{R"({"allowed_ips":"a"})", 18}}},
+      {"invalid type: string \"A\\u{80}\", expected a sequence", {{R"({"allowed_ips":"\u0041\u0080"})", 29}}},
       {"invalid type: integer `7`, expected a string", {{R"({"allowed_ips":["a",7]})", 21}}},
       {R"(invalid type: string "\u{10}\u{1} \"\\\t\r\n\0\u{7f}\u{80}\u{9f})"
        "\u00a0\", expected u32",
