@@ -82,7 +82,8 @@ TEST(ParseConfig, NamesEveryErrorWithItsPlace) {
       {"invalid type: sequence, expected u32", {{R"({"mtu":[1]})", 7}}},
       {"invalid type: map, expected a string", {{R"({"dns":  {}})", 9}}},
       {"invalid type: string \"a\", expected a sequence", {{R"({"allowed_ips":"a"})", 18}}},
-      {"invalid type: string \"A\\u{80}\", expected a sequence", {{R"({"allowed_ips":"\u0041\u0080"})", 29}}},
+      {"invalid type: string \"A\\u{80}\u0800\", expected a sequence",
+       {{R"({"allowed_ips":"\u0041\u0080\u0800"})", 35}}},
       {"invalid type: integer `7`, expected a string", {{R"({"allowed_ips":["a",7]})", 21}}},
       {R"(invalid type: string "\u{10}\u{1} \"\\\t\r\n\0\u{7f}\u{80}\u{9f})"
        "\u00a0\", expected u32",
