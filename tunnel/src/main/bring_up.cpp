@@ -16,7 +16,8 @@
 namespace ferroglade {
 namespace {
 
-// Four octal digits, as chmod takes them.
+// Four octal digits, as chmod takes them. The mask repeats the host's: it bounds the text
+// for the compiler, which otherwise warns that the buffer may be too short.
 std::string mode_text(unsigned permissions) {
   std::array<char, 8> text{};
   (void)std::snprintf(text.data(), text.size(), "%04o", permissions & 07777U);
